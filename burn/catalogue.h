@@ -13,8 +13,13 @@ namespace plcburn {
 inline constexpr std::size_t kModelCount = 17;
 inline constexpr std::size_t kModelNameSize = 15;  // bytes per name, zero-terminated
 
-extern const char plcList[kModelCount][kModelNameSize];
-extern const std::uint16_t plcID[kModelCount];
+inline constexpr char plcList[kModelCount][kModelNameSize] = {
+    "TR7-MX7", "QN4",  "QW4", "QK4",   "TR7-B",     "VL",
+    "QJ5",     "40MX7-PQN", "QW",  "TR7-D", "VL-K",      "QK4-K", "ZN500", "TR-MX-QJ4",
+    "MX7-GLT", "QK48", "TR7-F"};
+inline constexpr std::uint16_t plcID[kModelCount] = {
+    0x000C, 0x000E, 0x000F, 0x0013, 0x000C, 0x0015, 0x0000, 0x000D, 0x0008,
+    0xA001, 0xA002, 0xA003, 0x3000, 0x0003, 0xA006, 0x0013, 0x0017};
 
 enum class LinkKind { Com, Usb };
 

@@ -1,0 +1,3 @@
+#include "burn/catalogue.h"
+#include <gtest/gtest.h>
+TEST(Catalogue, Placeholder) {}

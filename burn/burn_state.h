@@ -27,8 +27,6 @@ struct BurnState {
 // rewritten by the window while a burn runs, which reads it again when it reopens a COM link.
 class Selection {
  public:
-  static constexpr std::size_t kPortNameMax = 9;  // characters, as the 10-byte field holds
-
   explicit Selection(std::size_t modelRow = 0) { SelectModel(modelRow); }
 
   void SelectModel(std::size_t row) {
@@ -37,10 +35,11 @@ class Selection {
   }
   const ModelRules& Model() const { return ModelAt(selectedPLCIdx.load()); }
 
-  // Longer names are cut to the width of the field.
+  // Listed names are short, but a device path (a simulator, a CDC-ACM device) may be longer and
+  // must reach the opener whole.
   void SetComPort(std::string_view name) {
     std::lock_guard lock(portMutex_);
-    selectedComPort_.assign(name.substr(0, kPortNameMax));
+    selectedComPort_.assign(name);
   }
   std::string ComPort() const {
     std::lock_guard lock(portMutex_);

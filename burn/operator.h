@@ -1,0 +1,31 @@
+#pragma once
+// What a burn needs from the front end that runs it, and from the image it writes.
+
+#include <cstdint>
+#include <string_view>
+
+namespace plcburn {
+
+enum class MessageIcon { Error, Information };
+
+class Operator {
+ public:
+  virtual ~Operator() = default;
+  // Blocks until the operator has dismissed the message.
+  virtual void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) = 0;
+  virtual void SetStartEnabled(bool enabled) = 0;
+  // Stops the elapsed-seconds count.
+  virtual void StopTimer() = 0;
+  virtual void WaitMs(std::uint32_t ms) = 0;
+};
+
+// The firmware image of one burn: read in place, released exactly once at the burn's end.
+class ImageSource {
+ public:
+  virtual ~ImageSource() = default;
+  virtual const std::uint8_t* Data() const = 0;
+  virtual std::uint32_t Length() const = 0;
+  virtual void Release() = 0;
+};
+
+}  // namespace plcburn

@@ -1,0 +1,13 @@
+#pragma once
+// The firmware image built into the program, and the file name it was built from.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace plcburn {
+
+std::span<const std::uint8_t> BuiltinImage();
+std::string_view BuiltinImageName();
+
+}  // namespace plcburn

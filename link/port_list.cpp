@@ -1,0 +1,67 @@
+#include "link/port_list.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+namespace plcburn {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kPortNameMax = 9;
+
+// The 8250 driver registers every ttyS it could have, with or without a UART behind it; only
+// the port itself can tell.
+bool UartPresent(const std::string& devPath) {
+  const int fd = ::open(devPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  serial_struct ss{};
+  const bool present = ::ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type != PORT_UNKNOWN;
+  ::close(fd);
+  return present;
+}
+
+}  // namespace
+
+std::vector<std::string> EnumComPort(const std::string& sysRoot, const std::string& devRoot) {
+  std::vector<std::string> ports;
+  std::error_code ec;
+  for (fs::directory_iterator it(sysRoot, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path& entry = it->path();
+    const std::string name = entry.filename().string();
+    if (name.size() > kPortNameMax) continue;
+    // Virtual consoles, ptys and the like have no device link.
+    std::error_code missing;
+    if (!fs::exists(fs::symlink_status(entry / "device", missing))) continue;
+    if (name.starts_with("ttyS") && !UartPresent(devRoot + "/" + name)) continue;
+    ports.push_back(name);
+  }
+  std::sort(ports.begin(), ports.end());
+  return ports;
+}
+
+std::vector<std::string> PortList(bool usbModel, const std::string& sysRoot,
+                                  const std::string& devRoot) {
+  std::vector<std::string> ports =
+      usbModel ? std::vector<std::string>{"USB"} : EnumComPort(sysRoot, devRoot);
+  const char* extra = std::getenv("PLCBURN_EXTRA_PORTS");
+  std::string_view rest = extra ? extra : "";
+  while (!rest.empty()) {
+    const std::size_t colon = rest.find(':');
+    const std::string_view item = rest.substr(0, colon);
+    if (!item.empty()) ports.emplace_back(item);
+    rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
+  }
+  return ports;
+}
+
+}  // namespace plcburn

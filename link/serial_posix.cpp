@@ -1,0 +1,260 @@
+#include "link/serial_posix.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <optional>
+
+namespace plcburn {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Windows-style total time-out. A zero total means "take what is waiting": no link may wait for
+// ever, and the steps always set a non-zero constant anyway.
+Clock::time_point DeadlineFor(std::uint32_t multiplier, std::uint32_t constant, std::size_t n) {
+  const std::uint64_t ms =
+      std::min<std::uint64_t>(std::uint64_t{multiplier} * n + constant, 0xFFFFFFFFu);
+  return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+std::optional<speed_t> SpeedFor(std::uint32_t baud) {
+  static constexpr struct {
+    std::uint32_t baud;
+    speed_t speed;
+  } kSpeeds[] = {
+      {50, B50},           {75, B75},           {110, B110},         {134, B134},
+      {150, B150},         {200, B200},         {300, B300},         {600, B600},
+      {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+      {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+      {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+      {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+      {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+      {3500000, B3500000}, {4000000, B4000000},
+  };
+  for (const auto& s : kSpeeds) {
+    if (s.baud == baud) return s.speed;
+  }
+  return std::nullopt;
+}
+
+std::optional<tcflag_t> SizeFlagFor(std::uint8_t byteSize) {
+  switch (byteSize) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    case 8: return CS8;
+    default: return std::nullopt;
+  }
+}
+
+// Many USB-serial adapters hold short replies back for 16 ms unless asked not to.
+void RequestLowLatency(int fd) {
+  serial_struct ss{};
+  if (::ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
+    ss.flags |= ASYNC_LOW_LATENCY;
+    (void)::ioctl(fd, TIOCSSERIAL, &ss);
+  }
+}
+
+OpenResult Refuse(int fd, int err, const std::string& path) {
+  if (fd >= 0) ::close(fd);
+  return OpenResult{nullptr, OpenFailureReason(err, path)};
+}
+
+}  // namespace
+
+PosixSerialLink::PosixSerialLink(int portFd, int wakeFd) : fd_(portFd), wakeFd_(wakeFd) {}
+
+PosixSerialLink::~PosixSerialLink() {
+  Close();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+PosixSerialLink::Wait PosixSerialLink::WaitFor(short events, Clock::time_point deadline) {
+  for (;;) {
+    if (interrupted_.load()) return Wait::Stop;
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return Wait::Stop;
+    // Round up so the last stretch before the deadline is a real wait, not a busy loop.
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    pollfd fds[2] = {{fd_, events, 0}, {wakeFd_, POLLIN, 0}};
+    const int r = ::poll(fds, 2, static_cast<int>(std::min<long long>(ms, INT_MAX)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return Wait::Stop;
+    }
+    if (fds[1].revents != 0) return Wait::Stop;
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Wait::HungUp;
+    if (fds[0].revents != 0) return Wait::Ready;
+  }
+}
+
+std::size_t PosixSerialLink::Read(std::uint8_t* buf, std::size_t n) {
+  if (fd_ < 0 || hungUp_ || interrupted_.load()) return 0;
+  const auto deadline = DeadlineFor(timeouts_.ReadTotalTimeoutMultiplier,
+                                    timeouts_.ReadTotalTimeoutConstant, n);
+  std::size_t got = 0;
+  bool hangUpSeen = false;
+  while (got < n) {
+    const ssize_t r = ::read(fd_, buf + got, n - got);
+    if (r > 0) {
+      got += static_cast<std::size_t>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    // VMIN is 1, so 0 is end of file: the tty was hung up. EIO: the pty's other side closed.
+    if (r == 0 || errno != EAGAIN || hangUpSeen) {
+      hungUp_ = true;
+      break;
+    }
+    const Wait w = WaitFor(POLLIN, deadline);
+    if (w == Wait::Stop) break;
+    // Drain what is still buffered before giving up on a hung-up line.
+    hangUpSeen = (w == Wait::HungUp);
+  }
+  return got;
+}
+
+std::size_t PosixSerialLink::Write(const std::uint8_t* data, std::size_t n) {
+  if (fd_ < 0 || hungUp_ || interrupted_.load()) return 0;
+  const auto deadline = DeadlineFor(timeouts_.WriteTotalTimeoutMultiplier,
+                                    timeouts_.WriteTotalTimeoutConstant, n);
+  std::size_t sent = 0;
+  while (sent < n) {
+    const ssize_t r = ::write(fd_, data + sent, n - sent);
+    if (r > 0) {
+      sent += static_cast<std::size_t>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0 || errno != EAGAIN) {
+      hungUp_ = true;
+      break;
+    }
+    const Wait w = WaitFor(POLLOUT, deadline);
+    if (w == Wait::Stop) break;
+    if (w == Wait::HungUp) {
+      hungUp_ = true;
+      break;
+    }
+  }
+  return sent;
+}
+
+bool PosixSerialLink::SetTimeouts(const CommTimeouts& timeouts) {
+  timeouts_ = timeouts;
+  return true;
+}
+
+bool PosixSerialLink::ApplyLineProfile(const LineProfile& profile) {
+  if (fd_ < 0 || hungUp_ || interrupted_.load()) return false;
+  // Bytes still queued must leave at the old speed.
+  (void)::tcdrain(fd_);
+  termios tio{};
+  if (::tcgetattr(fd_, &tio) != 0 || !SetLineFields(tio, profile)) return false;
+  const bool applied = ::tcsetattr(fd_, TCSANOW, &tio) == 0;
+
+  // A pty has no modem lines: failures here are expected and harmless.
+  int off = (profile.dtrOn ? 0 : TIOCM_DTR) | (profile.rtsOn ? 0 : TIOCM_RTS);
+  int on = (profile.dtrOn ? TIOCM_DTR : 0) | (profile.rtsOn ? TIOCM_RTS : 0);
+  if (off != 0) (void)::ioctl(fd_, TIOCMBIC, &off);
+  if (on != 0) (void)::ioctl(fd_, TIOCMBIS, &on);
+  return applied;
+}
+
+bool SetLineFields(termios& tio, const LineProfile& profile) {
+  const auto speed = SpeedFor(profile.BaudRate);
+  const auto size = SizeFlagFor(profile.ByteSize);
+  if (!speed || !size) return false;
+  cfsetispeed(&tio, *speed);
+  cfsetospeed(&tio, *speed);
+  tio.c_cflag = (tio.c_cflag & ~CSIZE) | *size;
+  tio.c_cflag &= ~(PARENB | PARODD);
+  if (profile.parity == Parity::Even) tio.c_cflag |= PARENB;
+  if (profile.parity == Parity::Odd) tio.c_cflag |= PARENB | PARODD;
+  // 0 is one stop bit; 1.5 does not exist here, so both other values mean two.
+  if (profile.StopBits == 0) {
+    tio.c_cflag &= ~CSTOPB;
+  } else {
+    tio.c_cflag |= CSTOPB;
+  }
+  return true;
+}
+
+void PosixSerialLink::Close() {
+  if (fd_ < 0) return;
+  (void)::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+void PosixSerialLink::Interrupt() {
+  interrupted_.store(true);
+  // The counter is never read back, so the eventfd stays readable and every later poll wakes.
+  const std::uint64_t one = 1;
+  (void)!::write(wakeFd_, &one, sizeof one);
+}
+
+std::string PortPath(const std::string& nameOrPath) {
+  if (nameOrPath.find('/') != std::string::npos) return nameOrPath;
+  return "/dev/" + nameOrPath;
+}
+
+OpenResult OpenSerialPort(const std::string& nameOrPath) {
+  const std::string path = PortPath(nameOrPath);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return Refuse(-1, errno, path);
+
+  // TIOCEXCL does not stop root, the lock does; taking it before touching termios also leaves
+  // the line state of a port that another program holds alone.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Refuse(fd, EBUSY, path);
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return Refuse(fd, ENOTTY, path);
+  if (::ioctl(fd, TIOCEXCL) != 0) return Refuse(fd, errno, path);
+
+  cfmakeraw(&tio);
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  // DTR and RTS are held off by the profiles, so a hardware handshake would stall every write.
+  tio.c_cflag &= ~CRTSCTS;
+  tio.c_cflag |= CLOCAL | CREAD;
+  // VMIN 1 keeps "no data yet" (EAGAIN) apart from a hang-up (end of file).
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return Refuse(fd, errno, path);
+  RequestLowLatency(fd);
+
+  const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd < 0) return Refuse(fd, errno, path);
+  return OpenResult{std::make_unique<PosixSerialLink>(fd, wakeFd), {}};
+}
+
+std::string OpenFailureReason(int err, const std::string& path) {
+  switch (err) {
+    case EACCES:
+    case EPERM:
+      return "No permission to open " + path +
+             ": add your user to the 'dialout' group (sudo usermod -aG dialout $USER) and log "
+             "in again";
+    case EBUSY:
+    case EWOULDBLOCK:
+      return path + " is in use by another program: close it there and try again";
+    case ENOTTY:
+      return path + " is not a serial port";
+    default:
+      return {};
+  }
+}
+
+}  // namespace plcburn

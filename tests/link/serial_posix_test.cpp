@@ -1,0 +1,234 @@
+#include "link/serial_posix.h"
+
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "tests/support/pty_pair.h"
+
+namespace plcburn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using test::PtyPair;
+
+long long MsSince(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+std::vector<std::uint8_t> AllByteValues() {
+  std::vector<std::uint8_t> bytes(256);
+  std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
+  return bytes;
+}
+
+std::unique_ptr<Link> OpenWithTimeouts(const PtyPair& pty, std::uint32_t ms) {
+  OpenResult opened = OpenSerialPort(pty.SlavePath());
+  EXPECT_NE(opened.link, nullptr) << opened.reason;
+  if (opened.link) opened.link->SetTimeouts(StepTimeouts(ms));
+  return std::move(opened.link);
+}
+
+TEST(SerialPosix, PortPathAndFailureReasons) {
+  EXPECT_EQ(PortPath("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(PortPath("/dev/pts/3"), "/dev/pts/3");
+  EXPECT_EQ(PortPath("./ttyS0"), "./ttyS0");
+
+  const struct {
+    int err;
+    const char* mustHold;  // nullptr: no reason at all
+  } cases[] = {{EACCES, "dialout"}, {EPERM, "dialout"},      {EBUSY, "in use"},
+               {EWOULDBLOCK, "in use"}, {ENOTTY, "not a serial port"}, {ENOENT, nullptr},
+               {EIO, nullptr}};
+  for (const auto& c : cases) {
+    const std::string reason = OpenFailureReason(c.err, "/dev/ttyUSB0");
+    if (c.mustHold == nullptr) {
+      EXPECT_EQ(reason, "") << c.err;
+    } else {
+      EXPECT_NE(reason.find(c.mustHold), std::string::npos) << reason;
+      EXPECT_NE(reason.find("/dev/ttyUSB0"), std::string::npos) << reason;
+    }
+  }
+}
+
+TEST(SerialPosix, OpenRefusals) {
+  OpenResult missing = OpenSerialPort("/dev/no-such-port");
+  EXPECT_EQ(missing.link, nullptr);
+  EXPECT_EQ(missing.reason, "");
+  OpenResult notTty = OpenSerialPort("/dev/null");
+  EXPECT_EQ(notTty.link, nullptr);
+  EXPECT_NE(notTty.reason.find("not a serial port"), std::string::npos);
+
+  PtyPair pty;
+  OpenResult first = OpenSerialPort(pty.SlavePath());
+  ASSERT_NE(first.link, nullptr) << first.reason;
+  OpenResult second = OpenSerialPort(pty.SlavePath());
+  EXPECT_EQ(second.link, nullptr);
+  EXPECT_NE(second.reason.find("in use by another program"), std::string::npos);
+  first.link->Close();
+  first.link->Close();
+  std::uint8_t byte = 0;
+  EXPECT_EQ(first.link->Write(&byte, 1), 0u);
+  EXPECT_EQ(first.link->Read(&byte, 1), 0u);
+  EXPECT_NE(OpenSerialPort(pty.SlavePath()).link, nullptr) << "closing must release the port";
+}
+
+TEST(SerialPosix, ReadWaitsForTheCountOrTheTimeOut) {
+  const struct {
+    std::string sent;
+    std::size_t want;
+    std::uint32_t timeoutMs;
+    std::size_t expected;
+    long long minMs, maxMs;
+  } cases[] = {
+      {"ACK01", 5, 3000, 5, 0, 150},   // already there: no wait
+      {"abc", 10, 200, 3, 190, 450},   // partial count at the time-out
+      {"", 4, 100, 0, 90, 350},        // silence
+  };
+  for (const auto& c : cases) {
+    PtyPair pty;
+    auto link = OpenWithTimeouts(pty, c.timeoutMs);
+    ASSERT_NE(link, nullptr);
+    ASSERT_TRUE(pty.Send(c.sent));
+    std::vector<std::uint8_t> buf(c.want);
+    const auto start = Clock::now();
+    EXPECT_EQ(link->Read(buf.data(), c.want), c.expected) << c.sent;
+    EXPECT_GE(MsSince(start), c.minMs) << c.sent;
+    EXPECT_LE(MsSince(start), c.maxMs) << c.sent;
+    EXPECT_EQ(std::string(buf.begin(), buf.begin() + c.expected), c.sent.substr(0, c.expected));
+  }
+}
+
+TEST(SerialPosix, WriteStopsAtTheTimeOutWhenNobodyReads) {
+  PtyPair pty;
+  auto link = OpenWithTimeouts(pty, 200);
+  ASSERT_NE(link, nullptr);
+  std::vector<std::uint8_t> big(1 << 20, 0x55);
+  const auto start = Clock::now();
+  const std::size_t sent = link->Write(big.data(), big.size());
+  EXPECT_GT(sent, 0u);
+  EXPECT_LT(sent, big.size());
+  EXPECT_GE(MsSince(start), 190);
+  EXPECT_LE(MsSince(start), 450);
+}
+
+TEST(SerialPosix, HangUpEndsABlockedReadAndFailsTheNextWrite) {
+  PtyPair pty;
+  auto link = OpenWithTimeouts(pty, 3000);
+  ASSERT_NE(link, nullptr);
+  std::thread farEnd([&] {
+    pty.Send("abc");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pty.CloseMaster();
+  });
+  std::uint8_t buf[10];
+  const auto start = Clock::now();
+  EXPECT_EQ(link->Read(buf, sizeof buf), 3u);
+  EXPECT_LT(MsSince(start), 1000);
+  farEnd.join();
+
+  const auto afterHangUp = Clock::now();
+  EXPECT_EQ(link->Write(buf, 3), 0u);
+  EXPECT_EQ(link->Read(buf, 1), 0u);
+  EXPECT_LT(MsSince(afterHangUp), 50);
+}
+
+TEST(SerialPosix, InterruptWakesABlockedReadAndEveryLaterCall) {
+  PtyPair pty;
+  auto link = OpenWithTimeouts(pty, 3000);
+  ASSERT_NE(link, nullptr);
+  std::atomic<Clock::rep> interruptedAt{0};
+  std::thread quitter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    interruptedAt = Clock::now().time_since_epoch().count();
+    link->Interrupt();
+  });
+  std::uint8_t buf[4];
+  EXPECT_EQ(link->Read(buf, sizeof buf), 0u);
+  const auto returnedAt = Clock::now();
+  quitter.join();
+  EXPECT_LT(returnedAt - Clock::time_point(Clock::duration(interruptedAt.load())),
+            std::chrono::milliseconds(50));
+
+  ASSERT_TRUE(pty.Send("late"));
+  const auto later = Clock::now();
+  EXPECT_EQ(link->Read(buf, sizeof buf), 0u);
+  EXPECT_EQ(link->Write(buf, sizeof buf), 0u);
+  EXPECT_LT(MsSince(later), 50);
+  EXPECT_TRUE(pty.Receive(1, 100).empty());
+}
+
+TEST(SerialPosix, AllByteValuesPassBothWaysOverACookedPort) {
+  const LineProfile* profiles[] = {nullptr, &kAppProfile, &kBootProfile};
+  for (const LineProfile* profile : profiles) {
+    PtyPair pty;
+    pty.MakeCooked();  // echo, CR/LF mapping and XON/XOFF must all be switched off by the opener
+    auto link = OpenWithTimeouts(pty, 1000);
+    ASSERT_NE(link, nullptr);
+    if (profile) link->ApplyLineProfile(*profile);
+    const auto bytes = AllByteValues();
+
+    ASSERT_TRUE(pty.Send(bytes));
+    std::vector<std::uint8_t> got(bytes.size());
+    EXPECT_EQ(link->Read(got.data(), got.size()), bytes.size());
+    EXPECT_EQ(got, bytes);
+
+    EXPECT_EQ(link->Write(bytes.data(), bytes.size()), bytes.size());
+    EXPECT_EQ(pty.Receive(bytes.size() + 1, 300), bytes);  // nothing echoed or added
+  }
+}
+
+TEST(SerialPosix, LineFieldsFollowTheProfile) {
+  const struct {
+    LineProfile profile;
+    speed_t speed;
+    tcflag_t size, parity, stop;
+  } cases[] = {
+      {kAppProfile, B9600, CS7, PARENB, 0},
+      {kBootProfile, B115200, CS8, 0, 0},
+      {{19200, 8, Parity::Odd, 2, false, false}, B19200, CS8, PARENB | PARODD, CSTOPB},
+  };
+  termios tio{};
+  tio.c_cflag = CS8 | PARENB | PARODD | CSTOPB | CLOCAL | CREAD;  // whatever was there before
+  for (const auto& c : cases) {
+    ASSERT_TRUE(SetLineFields(tio, c.profile)) << c.profile.BaudRate;
+    EXPECT_EQ(cfgetospeed(&tio), c.speed);
+    EXPECT_EQ(cfgetispeed(&tio), c.speed);
+    EXPECT_EQ(tio.c_cflag & CSIZE, c.size);
+    EXPECT_EQ(tio.c_cflag & (PARENB | PARODD), c.parity);
+    EXPECT_EQ(tio.c_cflag & CSTOPB, c.stop);
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
+  }
+  const termios before = tio;
+  EXPECT_FALSE(SetLineFields(tio, {12345, 8, Parity::None, 0, false, false}));
+  EXPECT_FALSE(SetLineFields(tio, {9600, 9, Parity::None, 0, false, false}));
+  EXPECT_EQ(std::memcmp(&before, &tio, sizeof tio), 0);
+}
+
+// A pty keeps speed and stop bits but forces CS8 without parity, so only those are read back.
+TEST(SerialPosix, ApplyLineProfileReachesThePort) {
+  PtyPair pty;
+  auto link = OpenWithTimeouts(pty, 100);
+  ASSERT_NE(link, nullptr);
+  EXPECT_TRUE(link->ApplyLineProfile({19200, 8, Parity::None, 2, false, false}));
+  EXPECT_EQ(pty.SlaveTermios().c_cflag & CSTOPB, tcflag_t{CSTOPB});
+  for (const LineProfile& profile : {kAppProfile, kBootProfile}) {
+    EXPECT_TRUE(link->ApplyLineProfile(profile));
+    const termios tio = pty.SlaveTermios();
+    EXPECT_EQ(cfgetospeed(&tio), profile.BaudRate == 9600 ? B9600 : B115200);
+    EXPECT_EQ(tio.c_cflag & CSTOPB, 0u);
+  }
+  EXPECT_FALSE(link->ApplyLineProfile({12345, 8, Parity::None, 0, false, false}));
+  const termios tio = pty.SlaveTermios();
+  EXPECT_EQ(cfgetospeed(&tio), B115200);
+}
+
+}  // namespace
+}  // namespace plcburn

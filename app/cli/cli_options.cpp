@@ -25,6 +25,8 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
       o.yes = true;
     } else if (a == "--list-ports") {
       o.listPorts = true;
+    } else if (a == "--build-model") {
+      o.buildModel = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else {

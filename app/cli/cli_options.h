@@ -13,6 +13,7 @@ struct CliOptions {
   std::string image;
   bool yes = false;                // answer reconnect prompts without waiting for Enter
   bool listPorts = false;
+  bool buildModel = false;  // print the model this build serves
   bool help = false;
 };
 

@@ -45,6 +45,10 @@ int main(int argc, char** argv) {
   const std::size_t row =
       options.model.empty() ? ModelFromImageName(BuiltinImageName()) : *FindModel(options.model);
   const ModelRules& model = ModelAt(row);
+  if (options.buildModel) {
+    std::printf("%s\n", std::string(model.name).c_str());
+    return kExitSuccess;
+  }
   const std::vector<std::string> portList = PortList(model.IsUsb());
   if (options.listPorts) {
     for (const std::string& port : portList) std::printf("%s\n", port.c_str());

@@ -1,0 +1,16 @@
+#!/bin/sh
+# The main job: burns the built-in image into the bundled PLC simulator on a pseudo-terminal,
+# at the real line rates, showing the progress and the final message.
+set -eu
+cd "$(dirname "$0")/.."
+sh tools/install-deps.sh
+sh tools/build.sh
+model=$(build/app/plcburn-cli --build-model)
+ptyfile=$(mktemp)
+build/sim/plcsim --model "$model" --line-rate >"$ptyfile" &
+sim=$!
+trap 'kill $sim 2>/dev/null || true; rm -f "$ptyfile"' EXIT INT TERM
+for _ in $(seq 50); do [ -s "$ptyfile" ] && break; sleep 0.1; done
+port=$(head -n 1 "$ptyfile")
+echo "plcsim: a simulated $model on $port"
+build/app/plcburn-cli --port "$port" --yes

@@ -34,23 +34,20 @@ std::string BuildFrame(std::span<const std::uint8_t> bytes) {
 }
 
 std::uint8_t CheckLRC(std::uint8_t* buf, int len) {
-  std::uint8_t count = static_cast<std::uint8_t>(len);
+  // Whole pairs only: an odd count never reads past the `len` characters it was given.
+  std::uint8_t count = static_cast<std::uint8_t>(len & 0xFE);
   std::uint8_t sum = 0;
   const std::uint8_t* read = buf;
   std::uint8_t* write = buf;
   while (count != 0) {
-    const int high = HexValue(*read);
+    const int high = HexValue(*read++);
     if (high < 0) return 1;
-    ++read;
-    --count;
-    // An odd count still reads a second character, as the check always takes whole pairs.
-    const int low = HexValue(*read);
+    const int low = HexValue(*read++);
     if (low < 0) return 1;
-    ++read;
     const auto data = static_cast<std::uint8_t>((high << 4) | low);
     *write++ = data;
     sum = static_cast<std::uint8_t>(sum + data);
-    if (count != 0) --count;
+    count = static_cast<std::uint8_t>(count - 2);
   }
   return sum;
 }

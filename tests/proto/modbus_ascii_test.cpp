@@ -39,6 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
         LrcCase{"only_low_eight_bits_of_length", "00640159053DZZ", 256 + 12, 0,
                 std::string("\x00\x64\x01\x59\x05\x3D", 6)},
         LrcCase{"zero_length_checks_nothing", "ZZ", 0, 0, "ZZ"},
+        LrcCase{"odd_length_leaves_the_last_character", "01FZ", 3, 1, std::string("\x01", 1) + "1FZ"},
         LrcCase{"sum_of_one_equals_bad_character", "01", 2, 1, std::string("\x01", 1)}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -27,6 +27,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args);
 
 inline constexpr const char* kCliUsage =
     "usage: plcburn-cli [--port PORT] [--model NAME --image FILE] [--yes] [--list-ports]\n"
-    "  PORT  a listed name (ttyUSB0), a device path, or USB; default: the first listed port\n";
+    "  PORT  a listed name (ttyUSB0), a device path, or USB; default: the first listed port\n"
+    "        --port repeated burns the same image into each PLC at once\n";
 
 }  // namespace plcburn

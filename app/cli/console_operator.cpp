@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 
@@ -20,27 +21,25 @@ const char* PhaseWord(std::int32_t status) {
 
 }  // namespace
 
-ConsoleOperator::ConsoleOperator(BurnState& state, std::string reconnectPrompt, bool answerYes,
-                                 std::FILE* out, std::FILE* progressOut)
-    : state_(state),
-      reconnectPrompt_(std::move(reconnectPrompt)),
-      answerYes_(answerYes),
+ConsoleBoard::ConsoleBoard(bool answerYes, std::FILE* out, std::FILE* progressOut)
+    : answerYes_(answerYes),
       out_(out),
       progressOut_(progressOut),
       live_(isatty(fileno(progressOut)) != 0) {}
 
-ConsoleOperator::~ConsoleOperator() { Finish(); }
+ConsoleBoard::~ConsoleBoard() { Finish(); }
 
-void ConsoleOperator::Start() {
-  {
-    std::lock_guard lock(mutex_);
-    timerRunning_ = true;
-    finished_ = false;
-  }
-  reporter_ = std::thread([this] { Report(); });
+std::size_t ConsoleBoard::Add(std::string label, BurnState& state) {
+  Entry entry;
+  entry.label = std::move(label);
+  entry.state = &state;
+  entries_.push_back(std::move(entry));
+  return entries_.size() - 1;
 }
 
-void ConsoleOperator::Finish() {
+void ConsoleBoard::Start() { reporter_ = std::thread([this] { Report(); }); }
+
+void ConsoleBoard::Finish() {
   {
     std::lock_guard lock(mutex_);
     finished_ = true;
@@ -49,70 +48,134 @@ void ConsoleOperator::Finish() {
   if (reporter_.joinable()) reporter_.join();
 }
 
-void ConsoleOperator::StopTimer() {
+void ConsoleBoard::StopTimer(std::size_t burn) {
   std::lock_guard lock(mutex_);
-  timerRunning_ = false;
+  entries_[burn].timerRunning = false;
 }
 
-void ConsoleOperator::WaitMs(std::uint32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+std::string ConsoleBoard::Prefix(const Entry& e) const {
+  return entries_.size() > 1 ? e.label + ": " : std::string();
 }
 
-std::string ConsoleOperator::ProgressLine() const {
+std::string ConsoleBoard::ProgressLine(const Entry& e) const {
+  const BurnState& s = *e.state;
   char line[128];
-  std::snprintf(line, sizeof line, "%-11s %3d%%  errors %d/%d  %ds",
-                PhaseWord(state_.flashStatus.load()), state_.progress.load(),
-                state_.errCounter.load(), state_.totalErrCounter.load(),
-                state_.elapsedTime.load());
-  return line;
+  std::snprintf(line, sizeof line, "%-11s %3d%%  errors %d/%d  %ds", PhaseWord(s.flashStatus.load()),
+                s.progress.load(), s.errCounter.load(), s.totalErrCounter.load(),
+                s.elapsedTime.load());
+  return Prefix(e) + line;
 }
 
-// Counts the seconds while the timer runs and shows progress: a bar redrawn in place on a
-// terminal, a line per change otherwise.
-void ConsoleOperator::Report() {
+// Counts the seconds of every burn whose timer runs and shows its progress.
+void ConsoleBoard::Report() {
   using Clock = std::chrono::steady_clock;
   auto nextSecond = Clock::now() + std::chrono::seconds(1);
   std::unique_lock lock(mutex_);
   while (!finished_) {
     wake_.wait_for(lock, std::chrono::milliseconds(200));
-    if (timerRunning_ && Clock::now() >= nextSecond) {
-      state_.elapsedTime.fetch_add(1);
-      nextSecond += std::chrono::seconds(1);
+    const bool tick = Clock::now() >= nextSecond;
+    if (tick) nextSecond += std::chrono::seconds(1);
+    if (live_ && linesDrawn_ > 1) std::fprintf(progressOut_, "\x1b[%dA", linesDrawn_ - 1);
+    if (live_) std::fprintf(progressOut_, "\r");
+    int drawn = 0;
+    for (Entry& e : entries_) {
+      if (tick && e.timerRunning && !e.ended) e.state->elapsedTime.fetch_add(1);
+      const std::string line = ProgressLine(e);
+      if (live_) {
+        const int percent = std::clamp(e.state->progress.load(), 0, 100);
+        const int filled = percent * 30 / 100;
+        std::fprintf(progressOut_, "%s[%s%s] %s\x1b[K", drawn > 0 ? "\n" : "",
+                     std::string(filled, '#').c_str(), std::string(30 - filled, '.').c_str(),
+                     line.c_str());
+        ++drawn;
+      } else if (line.substr(0, line.size() - 6) != e.lastLine.substr(0, e.lastLine.size() - 6)) {
+        // A plain line when the phase, percent or counters change (not for each second).
+        std::fprintf(progressOut_, "%s\n", line.c_str());
+      }
+      e.lastLine = line;
     }
-    const std::string line = ProgressLine();
-    if (live_) {
-      const int percent = state_.progress.load();
-      const int filled = percent * 30 / 100;
-      std::fprintf(progressOut_, "\r[%s%s] %s", std::string(filled, '#').c_str(),
-                   std::string(30 - filled, '.').c_str(), line.c_str());
-      std::fflush(progressOut_);
-    } else if (line.substr(0, 17) != lastLine_.substr(0, 17)) {
-      std::fprintf(progressOut_, "%s\n", line.c_str());
-    }
-    lastLine_ = line;
+    linesDrawn_ = drawn;
+    std::fflush(progressOut_);
   }
-  if (live_) std::fprintf(progressOut_, "\n");
+  if (live_ && linesDrawn_ > 0) std::fprintf(progressOut_, "\n");
+}
+
+void ConsoleBoard::PrintMessage(std::size_t burn, std::string_view caption, std::string_view text) {
+  std::lock_guard lock(mutex_);
+  // A message is one line on stdout; a hint under it (permissions, a busy port) goes to stderr.
+  const std::string_view first = text.substr(0, text.find('\n'));
+  if (live_ && linesDrawn_ > 0) {
+    std::fprintf(progressOut_, "\n");
+    linesDrawn_ = 0;
+  }
+  const std::string prefix = Prefix(entries_[burn]);
+  std::fprintf(out_, "%s%.*s: %.*s\n", prefix.c_str(), static_cast<int>(caption.size()),
+               caption.data(), static_cast<int>(first.size()), first.data());
+  std::fflush(out_);
+  if (first.size() < text.size())
+    std::fprintf(progressOut_, "%s%.*s\n", prefix.c_str(),
+                 static_cast<int>(text.size() - first.size() - 1), text.data() + first.size() + 1);
+}
+
+bool ConsoleBoard::EveryRunningBurnAtPrompt() const {
+  return std::all_of(entries_.begin(), entries_.end(),
+                     [](const Entry& e) { return e.ended || e.atPrompt; });
+}
+
+void ConsoleBoard::Prompt(std::size_t burn, std::string_view caption, std::string_view text) {
+  std::unique_lock lock(mutex_);
+  entries_[burn].atPrompt = true;
+  promptCaption_ = caption;
+  promptText_ = text;
+  const int generation = promptGeneration_;
+  if (EveryRunningBurnAtPrompt()) AskAndRelease(lock);
+  wake_.wait(lock, [&] { return promptGeneration_ != generation; });
+}
+
+void ConsoleBoard::BurnEnded(std::size_t burn) {
+  std::unique_lock lock(mutex_);
+  entries_[burn].ended = true;
+  // The burn that ends may be the one the others were waiting for.
+  const bool someoneWaits =
+      std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.atPrompt; });
+  if (someoneWaits && EveryRunningBurnAtPrompt()) AskAndRelease(lock);
+}
+
+// Asks once for every burn waiting at the prompt, then lets them all go on.
+void ConsoleBoard::AskAndRelease(std::unique_lock<std::mutex>& lock) {
+  std::string ports;
+  for (const Entry& e : entries_)
+    if (e.atPrompt && entries_.size() > 1) ports += (ports.empty() ? "" : ", ") + e.label;
+  if (live_ && linesDrawn_ > 0) {
+    std::fprintf(progressOut_, "\n");
+    linesDrawn_ = 0;
+  }
+  std::fprintf(out_, "%s%s%s: %s\n", ports.c_str(), ports.empty() ? "" : ": ",
+               promptCaption_.c_str(), promptText_.c_str());
+  std::fflush(out_);
+  if (!answerYes_) {
+    lock.unlock();
+    std::string ignored;
+    std::getline(std::cin, ignored);
+    lock.lock();
+  }
+  for (Entry& e : entries_) e.atPrompt = false;
+  ++promptGeneration_;
+  wake_.notify_all();
 }
 
 void ConsoleOperator::ShowMessage(std::string_view caption, std::string_view text,
                                   MessageIcon icon) {
   lastIcon_ = icon;
-  // A message is one line on stdout; a hint under it (permissions, a busy port) goes to stderr.
-  const std::string_view first = text.substr(0, text.find('\n'));
-  {
-    std::lock_guard lock(mutex_);
-    if (live_) std::fprintf(progressOut_, "\n");
-    std::fprintf(out_, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
-                 static_cast<int>(first.size()), first.data());
-    std::fflush(out_);
-    if (first.size() < text.size())
-      std::fprintf(progressOut_, "%.*s\n", static_cast<int>(text.size() - first.size() - 1),
-                   text.data() + first.size() + 1);
-  }
-  if (text == reconnectPrompt_ && !answerYes_) {
-    std::string ignored;
-    std::getline(std::cin, ignored);
-  }
+  lastMessage_ = std::string(text.substr(0, text.find('\n')));
+  if (!reconnectPrompt_.empty() && text == reconnectPrompt_)
+    board_.Prompt(burn_, caption, text);
+  else
+    board_.PrintMessage(burn_, caption, text);
+}
+
+void ConsoleOperator::WaitMs(std::uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 }  // namespace plcburn

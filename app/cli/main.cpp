@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <span>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -54,32 +57,62 @@ int main(int argc, char** argv) {
     for (const std::string& port : portList) std::printf("%s\n", port.c_str());
     return kExitSuccess;
   }
-  if (options.ports.size() > 1) {
-    std::fprintf(stderr, "plcburn-cli: one --port at a time\n");
-    return kExitUsage;
-  }
-
   std::vector<std::uint8_t> fileImage;
   if (!options.image.empty() && !ReadFile(options.image, fileImage)) {
     std::fprintf(stderr, "plcburn-cli: cannot read image %s\n", options.image.c_str());
     return kExitUsage;
   }
-  MemoryImage image = options.image.empty() ? MemoryImage(BuiltinImage()) : MemoryImage(std::move(fileImage));
+  const std::span<const std::uint8_t> imageBytes =
+      options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
 
-  Selection selection(row);
-  selection.SetComPort(!options.ports.empty() ? options.ports.front()
-                       : portList.empty()     ? std::string()
-                                              : portList.front());
-  std::fprintf(stderr, "plcburn-cli: %s on %s, image of %u bytes\n", std::string(model.name).c_str(),
-               selection.ComPort().empty() ? "(no port)" : selection.ComPort().c_str(),
-               image.Length());
+  std::vector<std::string> ports = options.ports;
+  if (ports.empty()) ports.push_back(portList.empty() ? std::string() : portList.front());
 
-  BurnState state;
-  ConsoleOperator console(state, std::string(model.reconnectPrompt), options.yes);
+  // One burn per port, each with its own state, all on the same image.
+  struct PortBurn {
+    std::string port;
+    BurnState state;
+    Selection selection;
+    MemoryImage image;
+    std::unique_ptr<ConsoleOperator> console;
+    PortBurn(std::string p, std::size_t row, std::span<const std::uint8_t> bytes)
+        : port(std::move(p)), selection(row), image(bytes) {
+      selection.SetComPort(port);
+    }
+  };
+  std::vector<std::unique_ptr<PortBurn>> burns;
+  ConsoleBoard board(options.yes);
+  for (const std::string& port : ports) {
+    burns.push_back(std::make_unique<PortBurn>(port, row, imageBytes));
+    PortBurn& b = *burns.back();
+    const std::size_t index = board.Add(port.empty() ? "(no port)" : port, b.state);
+    b.console = std::make_unique<ConsoleOperator>(board, index, std::string(model.reconnectPrompt));
+    std::fprintf(stderr, "plcburn-cli: %s on %s, image of %u bytes\n",
+                 std::string(model.name).c_str(), port.empty() ? "(no port)" : port.c_str(),
+                 b.image.Length());
+  }
+
   SystemLinkOpener opener;
-  BurnSession session{state, selection, console, opener, image};
-  console.Start();
-  StartBurn(session);
-  console.Finish();
-  return console.EndedInError() ? kExitBurnFailed : kExitSuccess;
+  board.Start();
+  std::vector<std::thread> workers;
+  for (std::size_t i = 0; i < burns.size(); ++i) {
+    workers.emplace_back([&, i] {
+      PortBurn& b = *burns[i];
+      BurnSession session{b.state, b.selection, *b.console, opener, b.image};
+      StartBurn(session);
+      board.BurnEnded(i);
+    });
+  }
+  for (std::thread& w : workers) w.join();
+  board.Finish();
+
+  bool allSucceeded = true;
+  for (const auto& b : burns) allSucceeded = allSucceeded && !b->console->EndedInError();
+  if (burns.size() > 1) {
+    std::printf("Summary: %s\n", allSucceeded ? "every PLC updated" : "NOT every PLC updated");
+    for (const auto& b : burns)
+      std::printf("  %s: %s (%s)\n", b->port.c_str(), b->console->EndedInError() ? "FAILED" : "OK",
+                  b->console->LastMessage().c_str());
+  }
+  return allSucceeded ? kExitSuccess : kExitBurnFailed;
 }

@@ -1,0 +1,118 @@
+#pragma once
+// A scripted USB bus for the lookup and link tests. Time passes on a VirtualClock: a transfer
+// that times out advances it by its time-out, one that moves data costs nothing.
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/usb_boundary.h"
+#include "sim/virtual_clock.h"
+
+namespace plcburn::test {
+
+struct FakeUsbDevice {
+  std::string path;
+  // Results of successive opens; the last one repeats.
+  std::vector<int> opens = {kUsbOk};
+};
+
+// One bulk transfer as the device answers it. For IN, `data` is what the device sends (more
+// than the buffer holds is an overflow, as on a real bus); for OUT, `accept` bytes are taken.
+struct FakeTransfer {
+  std::vector<std::uint8_t> data;
+  int rc = kUsbOk;
+  int accept = 0;
+};
+
+class FakeUsb : public UsbBoundary {
+ public:
+  std::vector<FakeUsbDevice> devices;
+  bool listFails = false;
+  int kernelDriverBound = 1;
+  std::uint16_t maxPacket = 64;
+  std::deque<FakeTransfer> in, out;  // an empty script times out (IN) or takes all (OUT)
+  bool realTime = false;             // an idle IN transfer also sleeps through its time-out
+
+  VirtualClock clock;
+  int listings = 0, releases = 0;
+  std::set<UsbHandle> openHandles;
+  std::vector<std::size_t> opened;  // device index of each successful open, in order
+  bool detached = false, claimed = false, reattached = false;
+  std::vector<std::uint8_t> written;
+  int transfers = 0;
+  unsigned longestTimeout = 0;
+  std::vector<int> inLengths;
+
+  std::size_t DeviceOf(UsbHandle h) const { return (h >> 8) - 1; }
+
+  std::optional<std::vector<UsbDeviceEntry>> ListDevices() override {
+    if (listFails) return std::nullopt;
+    ++listings;
+    std::vector<UsbDeviceEntry> entries;
+    for (std::size_t i = 0; i < devices.size(); ++i) entries.push_back({devices[i].path, i + 1});
+    return entries;
+  }
+  void ReleaseDevices() override { ++releases; }
+
+  int Open(UsbDeviceId id, UsbHandle* handle) override {
+    std::vector<int>& results = devices.at(id - 1).opens;
+    const int rc = results.front();
+    if (results.size() > 1) results.erase(results.begin());
+    *handle = kNoUsbHandle;
+    if (rc != kUsbOk) return rc;
+    *handle = (id << 8) | ++serial_;
+    openHandles.insert(*handle);
+    opened.push_back(id - 1);
+    return kUsbOk;
+  }
+  void Close(UsbHandle h) override { openHandles.erase(h); }
+
+  int KernelDriverActive(UsbHandle, int) override { return kernelDriverBound; }
+  int DetachKernelDriver(UsbHandle, int) override { return detached = true, kUsbOk; }
+  int AttachKernelDriver(UsbHandle, int) override { return reattached = true, kUsbOk; }
+  int ClaimInterface(UsbHandle, int) override { return claimed = true, kUsbOk; }
+  int ReleaseInterface(UsbHandle, int) override { return claimed = false, kUsbOk; }
+  int FindBulkEndpoints(UsbHandle, int, UsbEndpoints* eps) override {
+    *eps = {0x01, 0x81, maxPacket};
+    return kUsbOk;
+  }
+
+  int BulkTransfer(UsbHandle, std::uint8_t endpoint, std::uint8_t* data, int length,
+                   int* transferred, unsigned timeoutMs) override {
+    ++transfers;
+    longestTimeout = std::max(longestTimeout, timeoutMs);
+    *transferred = 0;
+    const bool isIn = (endpoint & 0x80) != 0;
+    if (isIn) inLengths.push_back(length);
+    std::deque<FakeTransfer>& script = isIn ? in : out;
+    if (script.empty()) {
+      if (isIn && realTime) std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+      if (isIn) return clock.Advance(timeoutMs), kUsbErrorTimeout;
+      written.insert(written.end(), data, data + length);
+      return *transferred = length, kUsbOk;
+    }
+    FakeTransfer t = script.front();
+    script.pop_front();
+    if (t.rc == kUsbErrorTimeout) clock.Advance(timeoutMs);
+    if (isIn) {
+      if (static_cast<int>(t.data.size()) > length) return kUsbErrorOverflow;
+      std::memcpy(data, t.data.data(), t.data.size());
+      *transferred = static_cast<int>(t.data.size());
+    } else {
+      *transferred = std::min(t.accept, length);
+      written.insert(written.end(), data, data + *transferred);
+    }
+    return t.rc;
+  }
+
+ private:
+  UsbHandle serial_ = 0;
+};
+
+}  // namespace plcburn::test

@@ -1,0 +1,93 @@
+#!/bin/sh
+# Burns through plcburn-cli into plcsim on pseudo-terminals, in real time.
+# usage: cli_burns.sh CLI PLCSIM IMAGE CASE
+#   CASE: all-models | boot-loader | lost-ack-naked-block | vanishes | no-port
+set -u
+cli=$1 sim=$2 image=$3 case=$4
+work=$(mktemp -d)
+pids=""
+cleanup() {
+  for p in $pids; do kill "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Starts plcsim for model $1 with extra options; sets $port.
+start_sim() {
+  name=$1; shift
+  "$sim" "$@" --save "$work/$name.received" >"$work/$name.pty" 2>"$work/$name.simerr" &
+  pids="$pids $!"
+  for _ in $(seq 100); do [ -s "$work/$name.pty" ] && break; sleep 0.05; done
+  port=$(head -n 1 "$work/$name.pty")
+  [ -n "$port" ] || fail "plcsim for $name printed no port: $(cat "$work/$name.simerr")"
+}
+
+# The image bytes a model receives: all of them, but the last 4096 on a ZN500.
+expect_received() {
+  name=$1 img=$2 sent=$3
+  got="$work/$name.received"
+  [ -s "$got" ] || fail "$name: nothing received"
+  cmp -n "$sent" "$img" "$got" >/dev/null || fail "$name: received image differs"
+}
+
+case $case in
+all-models)
+  # Every model at once: each burn spends most of its time in fixed waits.
+  for model in TR7-MX7 QN4 QW4 QK4 TR7-B VL QJ5 40MX7-PQN QW TR7-D VL-K QK4-K ZN500 \
+               TR-MX-QJ4 MX7-GLT QK48 TR7-F; do
+    img=$image
+    if [ "$model" = 40MX7-PQN ]; then
+      img="$work/small.bin"
+      head -c 12288 "$image" >"$img"
+    fi
+    start_sim "$model" --model "$model"
+    "$cli" --model "$model" --image "$img" --port "$port" --yes \
+      >"$work/$model.out" 2>"$work/$model.err" &
+    echo "$! $model $img" >>"$work/burns"
+  done
+  while read -r pid model img; do
+    wait "$pid"; rc=$?
+    out=$(tail -n 1 "$work/$model.out")
+    [ "$rc" = 0 ] || fail "$model: exit $rc, $out"
+    case $model in
+      VL|VL-K|ZN500) want="Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable" ;;
+      *) want="INFORMATION: Firmware update is SUCCESSFUL" ;;
+    esac
+    [ "$out" = "$want" ] || fail "$model: last line '$out'"
+    size=$(wc -c <"$img")
+    [ "$model" = ZN500 ] && size=$((size - 4096))
+    expect_received "$model" "$img" "$size"
+    echo "ok $model"
+  done <"$work/burns"
+  ;;
+boot-loader)
+  start_sim vl --model VL --boot
+  out=$("$cli" --model VL --image "$image" --port "$port") || fail "exit $?: $out"
+  [ "$out" = "Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable" ] ||
+    fail "output '$out' (no reconnect prompt expected)"
+  expect_received vl "$image" "$(wc -c <"$image")"
+  ;;
+lost-ack-naked-block)
+  start_sim qn4 --model QN4 --boot --fault lose-ack:10 --fault nak-block:20:3
+  out=$("$cli" --model QN4 --image "$image" --port "$port") || fail "exit $?: $out"
+  [ "$out" = "INFORMATION: Firmware update is SUCCESSFUL" ] || fail "output '$out'"
+  expect_received qn4 "$image" "$(wc -c <"$image")"
+  ;;
+vanishes)
+  start_sim vl --model VL --boot --fault hangup:100
+  start=$(date +%s)
+  out=$("$cli" --model VL --image "$image" --port "$port"); rc=$?
+  took=$(($(date +%s) - start))
+  [ "$rc" = 1 ] || fail "exit $rc"
+  [ "$out" = "ERROR: Firmware update is FAILED" ] || fail "output '$out'"
+  [ "$took" -lt 30 ] || fail "took $took s"
+  ;;
+no-port)
+  out=$("$cli" --model QN4 --image "$image" --port /dev/plcburn-no-such-port); rc=$?
+  [ "$rc" = 1 ] || fail "exit $rc"
+  [ "$out" = "ERROR: CANNOT open /dev/plcburn-no-such-port Port!!!" ] || fail "output '$out'"
+  ;;
+*) fail "unknown case $case" ;;
+esac
+echo "passed: $case"

@@ -305,6 +305,26 @@ TEST(StartBurn, ModelChecksStopBeforeTheErase) {
   }
 }
 
+TEST(StartBurn, UnansweredRegisterAndVersionReads) {
+  struct Case {
+    const char* model;
+    const char* muted;
+    const char* message;
+  } cases[] = {
+      // A register read that runs out of retries reads as 0: a TR7-B then looks like a TR7-MX7.
+      {"TR7-B", ":0003156A00017D\r\n", "Check PLC, TR7-MX7 is different than TR7-B"},
+      // The application's version is informative: the burn goes on to the erase.
+      {"ZN500", ":00640159053D\r\n", "Firmware update is SUCCESSFUL!, please REPLUG the USB cable"},
+  };
+  for (const Case& c : cases) {
+    Bench b(c.model, 8000);
+    MutingOpener muting(b.opener, c.muted);
+    b.Run(&muting);
+    EXPECT_EQ(b.Final().text, c.message) << c.model;
+    b.ExpectCleanEnd();
+  }
+}
+
 TEST(StartBurn, EndsWithoutALinkChangeOnlyTheSeconds) {
   struct Case {
     const char* model;

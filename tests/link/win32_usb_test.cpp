@@ -1,0 +1,147 @@
+#include "link/win32_usb.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace plcburn {
+namespace {
+
+// A table of device interfaces behind the Setup API calls.
+struct Interface {
+  std::string path;
+  bool opens = true;
+  DWORD enumError = 0;  // non-zero: the interface cannot be had, for this reason
+  bool detailFails = false;
+};
+
+class FakeSetupApi : public SetupApi {
+ public:
+  std::vector<Interface> interfaces;
+  bool noSet = false;
+  int sets = 0, destroyed = 0, detailReads = 0;
+  std::vector<std::pair<std::string, DWORD>> opened;  // name, flags
+  int closed = 0;
+
+  HDEVINFO GetClassDevs(const GUID* guid, DWORD flags) override {
+    EXPECT_EQ(std::memcmp(guid, &USB_DRIVER_GUID, sizeof(GUID)), 0);
+    EXPECT_EQ(flags, static_cast<DWORD>(DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (noSet) return INVALID_HANDLE_VALUE;
+    ++sets;
+    return reinterpret_cast<HDEVINFO>(0x5E7);
+  }
+  bool EnumDeviceInterfaces(HDEVINFO, const GUID*, DWORD index, SP_DEVICE_INTERFACE_DATA& data,
+                            DWORD* error) override {
+    if (index >= interfaces.size()) {
+      *error = ERROR_NO_MORE_ITEMS;
+      return false;
+    }
+    if (interfaces[index].enumError != 0) {
+      *error = interfaces[index].enumError;
+      return false;
+    }
+    data.Reserved = index;
+    return true;
+  }
+  bool GetDeviceInterfaceDetail(HDEVINFO, SP_DEVICE_INTERFACE_DATA& data,
+                                SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, DWORD size,
+                                DWORD* required) override {
+    const Interface& i = interfaces[data.Reserved];
+    const DWORD need = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + i.path.size() + 1;
+    if (detail == nullptr) {
+      *required = need;
+      return false;
+    }
+    ++detailReads;
+    EXPECT_EQ(detail->cbSize, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+    if (i.detailFails || size < need) return false;
+    std::memcpy(detail->DevicePath, i.path.c_str(), i.path.size() + 1);
+    return true;
+  }
+  void DestroyDeviceInfoList(HDEVINFO) override { ++destroyed; }
+  HANDLE Open(const char* path, DWORD flags) override {
+    opened.emplace_back(path, flags);
+    const std::string device = std::string(path).substr(0, std::string(path).rfind('\\'));
+    for (std::size_t k = 0; k < interfaces.size(); ++k) {
+      const bool named = interfaces[k].path == path || interfaces[k].path == device;
+      if (named && interfaces[k].opens) return reinterpret_cast<HANDLE>(0x100 + k);
+    }
+    return INVALID_HANDLE_VALUE;
+  }
+  void Close(HANDLE) override { ++closed; }
+};
+
+constexpr char kPlc[] = "\\\\?\\usb#vid_7e3a&pid_0001#5&1a2b&0&2#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+constexpr char kPlc2[] = "\\\\?\\usb#vid_7e3a&pid_0001#5&9f9f&0&4#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+constexpr char kMouse[] = "\\\\?\\usb#vid_046d&pid_c077#5&77&0&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+constexpr char kUpper[] = "\\\\?\\usb#VID_7E3A&PID_0001#5&1&0&3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+
+TEST(Win32UsbLookup, OpensTheFirstMatchingInterfaceThatOpens) {
+  const struct {
+    const char* what;
+    std::vector<Interface> interfaces;
+    const char* chosen;  // nullptr: no device
+    int detailReads;
+  } cases[] = {
+      {"none present", {}, nullptr, 0},
+      {"only other devices", {{kMouse}}, nullptr, 1},
+      {"marker in upper case", {{kUpper}}, nullptr, 1},
+      {"after another device", {{kMouse}, {kPlc}}, kPlc, 2},
+      {"first of two wins", {{kPlc}, {kPlc2}}, kPlc, 1},
+      {"first does not open", {{kPlc, false}, {kPlc2}}, kPlc2, 2},
+      {"unreadable detail", {{kPlc, true, 0, true}, {kPlc2}}, kPlc2, 2},
+      {"an interface that cannot be had", {{kMouse, true, ERROR_INVALID_DATA}, {kPlc}}, kPlc, 1},
+  };
+  for (const auto& c : cases) {
+    FakeSetupApi api;
+    api.interfaces = c.interfaces;
+    Win32UsbLookup lookup(api);
+    const HANDLE h = lookup.OpenMyDevPipe("");
+    EXPECT_EQ(api.detailReads, c.detailReads) << c.what;
+    EXPECT_EQ(api.destroyed, api.sets) << c.what;
+    if (c.chosen == nullptr) {
+      EXPECT_EQ(h, INVALID_HANDLE_VALUE) << c.what;
+      EXPECT_EQ(api.closed, 0) << c.what;
+      continue;
+    }
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << c.what;
+    // Proven by an open that is closed at once, then opened as the path and "\".
+    ASSERT_GE(api.opened.size(), 2u) << c.what;
+    EXPECT_EQ(api.opened[api.opened.size() - 2], std::make_pair(std::string(c.chosen), DWORD{0}))
+        << c.what;
+    EXPECT_EQ(api.opened.back().first, std::string(c.chosen) + "\\") << c.what;
+    EXPECT_EQ(api.closed, 1) << c.what;
+    EXPECT_STREQ(lookup.DeviceName, (std::string(c.chosen) + "\\").c_str()) << c.what;
+  }
+}
+
+TEST(Win32UsbLookup, AppendsThePipeName) {
+  FakeSetupApi api;
+  api.interfaces = {{kPlc}};
+  Win32UsbLookup lookup(api);
+  EXPECT_NE(lookup.OpenMyDevPipe("PIPE00"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(api.opened.back().first, std::string(kPlc) + "\\PIPE00");
+}
+
+TEST(Win32UsbLookup, NoDeviceSetFindsNothing) {
+  FakeSetupApi api;
+  api.noSet = true;
+  api.interfaces = {{kPlc}};
+  Win32UsbLookup lookup(api);
+  EXPECT_EQ(lookup.OpenMyDevPipe(""), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(api.destroyed, 0);
+  EXPECT_TRUE(api.opened.empty());
+}
+
+TEST(Win32UsbLookup, AnOverlongNameIsNotOpened) {
+  FakeSetupApi api;
+  api.interfaces = {{std::string(kPlc) + std::string(220, 'x')}};
+  Win32UsbLookup lookup(api);
+  EXPECT_EQ(lookup.OpenMyDevPipe("PIPE00"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(api.opened.size(), 1u);  // the proof open only
+}
+
+}  // namespace
+}  // namespace plcburn

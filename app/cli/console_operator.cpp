@@ -1,6 +1,10 @@
 #include "app/cli/console_operator.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -9,6 +13,14 @@
 namespace plcburn {
 
 namespace {
+
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+  return _isatty(_fileno(stream)) != 0;
+#else
+  return isatty(fileno(stream)) != 0;
+#endif
+}
 
 const char* PhaseWord(std::int32_t status) {
   switch (status) {
@@ -25,7 +37,7 @@ ConsoleBoard::ConsoleBoard(bool answerYes, std::FILE* out, std::FILE* progressOu
     : answerYes_(answerYes),
       out_(out),
       progressOut_(progressOut),
-      live_(isatty(fileno(progressOut)) != 0) {}
+      live_(IsTerminal(progressOut)) {}
 
 ConsoleBoard::~ConsoleBoard() { Finish(); }
 

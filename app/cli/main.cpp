@@ -13,7 +13,11 @@
 #include "app/cli/console_operator.h"
 #include "burn/memory_image.h"
 #include "burn/start_burn.h"
+#ifdef _WIN32
+#include "link/win32_port_list.h"
+#else
 #include "link/port_list.h"
+#endif
 #include "link/system_opener.h"
 #include "res/builtin_image.h"
 

@@ -54,10 +54,16 @@ class Burn {
   // Identifier, model check and erase; true when the erase succeeded.
   bool ApplicationPath() {
     const std::uint8_t id = CheckID_A(ctx_, *link_);
-    if (id != RC_OK) return Fail(AppStepMessage(AppStep::CheckID_A, id)), false;
+    if (id != RC_OK) {
+      Fail(AppStepMessage(AppStep::CheckID_A, id));
+      return false;
+    }
     if (!ModelCheckPasses()) return false;
     const std::uint8_t erase = SendErase_A(ctx_, *link_);
-    if (erase != RC_OK) return Fail(AppStepMessage(AppStep::SendErase_A, erase)), false;
+    if (erase != RC_OK) {
+      Fail(AppStepMessage(AppStep::SendErase_A, erase));
+      return false;
+    }
     return true;
   }
 

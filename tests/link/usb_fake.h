@@ -102,7 +102,7 @@ class FakeUsb : public UsbBoundary {
     if (t.rc == kUsbErrorTimeout) clock.Advance(timeoutMs);
     if (isIn) {
       if (static_cast<int>(t.data.size()) > length) return kUsbErrorOverflow;
-      std::memcpy(data, t.data.data(), t.data.size());
+      if (!t.data.empty()) std::memcpy(data, t.data.data(), t.data.size());
       *transferred = static_cast<int>(t.data.size());
     } else {
       *transferred = std::min(t.accept, length);

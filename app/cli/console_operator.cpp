@@ -92,6 +92,8 @@ void ConsoleBoard::Report() {
     int drawn = 0;
     for (Entry& e : entries_) {
       if (tick && e.timerRunning && !e.ended) e.state->elapsedTime.fetch_add(1);
+      // After its final message a burn only resets its panel values: nothing more to show.
+      if (e.finalShown) continue;
       const std::string line = ProgressLine(e);
       if (live_) {
         const int percent = std::clamp(e.state->progress.load(), 0, 100);
@@ -120,6 +122,7 @@ void ConsoleBoard::PrintMessage(std::size_t burn, std::string_view caption, std:
     std::fprintf(progressOut_, "\n");
     linesDrawn_ = 0;
   }
+  entries_[burn].finalShown = true;  // errors and success both end a burn
   const std::string prefix = Prefix(entries_[burn]);
   std::fprintf(out_, "%s%.*s: %.*s\n", prefix.c_str(), static_cast<int>(caption.size()),
                caption.data(), static_cast<int>(first.size()), first.data());

@@ -40,6 +40,7 @@ class ConsoleBoard {
     bool timerRunning = true;
     bool ended = false;
     bool atPrompt = false;
+    bool finalShown = false;
     std::string lastLine;
   };
   void Report();

@@ -1,0 +1,31 @@
+#pragma once
+// The status panel's canvas on a GDI drawing surface.
+
+// clang-format off
+#include <windows.h>
+// clang-format on
+// winuser.h maps DrawText to DrawTextA; the canvas method of that name is meant here.
+#undef DrawText
+
+#include "app/panel/status_panel.h"
+
+namespace plcburn {
+
+// Every brush and bitmap it makes is made and deleted within the call that uses it.
+class GdiCanvas : public PanelCanvas {
+ public:
+  GdiCanvas(HDC hDC, HINSTANCE module) : hDC_(hDC), module_(module) {}
+
+  void FillRect(const Rect& rect, Color color) override;
+  void DrawText(int x, int y, std::string_view text) override;
+  void DrawLogo(int x, int y) override;
+
+ private:
+  HDC hDC_;
+  HINSTANCE module_;
+};
+
+// The logo bitmap's resource identifier.
+inline constexpr int kLogoResource = 12;
+
+}  // namespace plcburn

@@ -1,0 +1,331 @@
+#include "app/win32/main_window.h"
+
+#include <commdlg.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "app/win32/gdi_canvas.h"
+#include "burn/burn_control.h"
+#include "burn/burn_state.h"
+#include "burn/catalogue.h"
+#include "burn/start_burn.h"
+#include "link/system_opener.h"
+#include "link/win32_port_list.h"
+#include "res/builtin_image.h"
+#include "res/resource_image.h"
+
+namespace plcburn::win32 {
+
+namespace {
+
+// The worker asks the window thread to stop timer 5: a timer belongs to its window's thread.
+constexpr UINT kStopElapsedTimer = WM_APP + 1;
+
+struct ParamStruct {
+  HWND hwnd = nullptr;
+  HWND lParam = nullptr;  // the window that sent "Start Burn": the button
+};
+
+// Everything the window and the burn worker share. Heap-held and left alone if the program
+// quits while a worker is still inside a step, so the worker never touches freed memory.
+struct App {
+  HINSTANCE instance = nullptr;
+  HWND hwnd = nullptr;
+  HWND hComPortList = nullptr;
+  int totalComPort = 0;
+  int ComSelidx = 0;
+
+  BurnState state;
+  Selection selection;
+  BurnControl control;
+  SystemLinkOpener opener;
+  ParamStruct paramStruct;
+
+  std::thread worker;
+  std::atomic<bool> burning{false};
+  std::atomic<bool> elapsedRunning{false};
+  std::atomic<bool> quitting{false};  // no more message boxes from the worker
+
+  // The file chooser's state. The chosen file is measured but never burned: every burn writes
+  // the built-in image.
+  int isFileChosed = 0;
+  char szFile[MAX_PATH] = {};
+  char previousFileName[MAX_PATH] = {};
+  DWORD fileLength = 0;
+};
+
+App* app = nullptr;
+
+class WindowOperator : public Operator {
+ public:
+  explicit WindowOperator(App& a) : a_(a) {}
+
+  void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override {
+    if (a_.quitting.load()) return;
+    const UINT style = MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION);
+    MessageBoxA(a_.paramStruct.hwnd, std::string(text).c_str(), std::string(caption).c_str(),
+                style);
+  }
+  void SetStartEnabled(bool enabled) override { EnableWindow(a_.paramStruct.lParam, enabled); }
+  void StopTimer() override {
+    a_.elapsedRunning.store(false);
+    PostMessageA(a_.paramStruct.hwnd, kStopElapsedTimer, 0, 0);
+  }
+  // In short slices, so that a cancelled burn does not sit out a reconnect pause.
+  void WaitMs(std::uint32_t ms) override {
+    const ULONGLONG end = GetTickCount64() + ms;
+    while (!a_.control.Cancelled()) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= end) return;
+      Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)));
+    }
+  }
+
+ private:
+  App& a_;
+};
+
+void StartBurnThread(App& a) {
+  // Found, loaded and locked afresh for each burn; StartBurn releases it on every way out.
+  ResourceImage image;
+  WindowOperator ui(a);
+  BurnSession session{a.state, a.selection, ui, a.opener, image, &a.control};
+  StartBurn(session);
+  a.burning.store(false);
+}
+
+std::string ListText(HWND list, LRESULT index) {
+  const LRESULT length = SendMessageA(list, CB_GETLBTEXTLEN, index, 0);
+  if (length == CB_ERR) return {};
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  SendMessageA(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(std::strlen(text.c_str()));
+  return text;
+}
+
+void ClearListedPorts(App& a) {
+  for (; a.totalComPort > 0; --a.totalComPort) SendMessageA(a.hComPortList, CB_DELETESTRING, 0, 0);
+}
+
+void EnumComPort(App& a) {
+  const auto ports = plcburn::EnumComPort();
+  if (!ports) return;  // no device set: the list stays as it was
+  ClearListedPorts(a);
+  for (const std::string& port : *ports) {
+    SendMessageA(a.hComPortList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port.c_str()));
+    ++a.totalComPort;
+  }
+}
+
+void EnumUSBPort(App& a) {
+  ClearListedPorts(a);
+  SendMessageA(a.hComPortList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("USB"));
+  SendMessageA(a.hComPortList, CB_SETCURSEL, 0, 0);
+  a.totalComPort = 1;
+}
+
+// The model of this build: the built-in image's name up to its first "_", as the sorted list
+// finds it (ignoring case), else the list's first entry.
+void SelectDefaultModel(App& a, HWND hPLCList) {
+  const std::string_view fileName = BuiltinImageName();
+  const std::size_t underscore = fileName.find('_');
+  std::string selectedPLC(underscore == std::string_view::npos ? std::string_view{}
+                                                                : fileName.substr(0, underscore));
+  const LRESULT k = selectedPLC.empty()
+                        ? CB_ERR
+                        : SendMessageA(hPLCList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(selectedPLC.c_str()));
+  if (k != CB_ERR) {
+    SendMessageA(hPLCList, CB_SETCURSEL, k, 0);
+  } else {
+    SendMessageA(hPLCList, CB_SETCURSEL, 0, 0);
+    selectedPLC = ListText(hPLCList, 0);
+  }
+  if (const auto row = FindModel(selectedPLC)) a.selection.SelectModel(*row);
+}
+
+void ChoosePort(App& a, HWND list) {
+  a.ComSelidx = static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
+  a.selection.SetComPort(ListText(list, a.ComSelidx));
+}
+
+void ChooseFile(App& a, HWND hwnd) {
+  if (a.isFileChosed) std::memcpy(a.previousFileName, a.szFile, sizeof a.szFile);
+  OPENFILENAMEA ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = hwnd;
+  a.szFile[0] = '\0';
+  ofn.lpstrFile = a.szFile;
+  ofn.nMaxFile = sizeof a.szFile;
+  ofn.lpstrFilter = "Binary File (*.bin)\0*.bin\0All (*.*)\0*.*\0";
+  ofn.nFilterIndex = 1;
+  ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+  if (GetOpenFileNameA(&ofn)) {
+    const HANDLE file = CreateFileA(a.szFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    a.fileLength = file == INVALID_HANDLE_VALUE ? INVALID_FILE_SIZE : GetFileSize(file, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    a.isFileChosed = 1;
+  } else if (a.isFileChosed) {
+    std::memcpy(a.szFile, a.previousFileName, sizeof a.szFile);
+  }
+}
+
+void StartBurnCommand(App& a, HWND hwnd, HWND sender) {
+  // The keyboard handling can deliver the command while the button is disabled: ignored, as the
+  // disabled button shows the operator already.
+  if (a.burning.load()) return;
+  if (a.worker.joinable()) a.worker.join();  // the last burn has ended: joins at once
+  a.isFileChosed = 1;
+  a.paramStruct = ParamStruct{hwnd, sender};
+  a.control.Reset();
+  a.burning.store(true);
+  a.elapsedRunning.store(true);
+  SetTimer(hwnd, kElapsedTimer, 1000, nullptr);
+  a.worker = std::thread(StartBurnThread, std::ref(a));
+}
+
+void Paint(App& a, HDC hDC, bool withLogo) {
+  GdiCanvas canvas(hDC, a.instance);
+  PaintPanel(canvas, a.state, withLogo);
+}
+
+LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  App& a = *app;
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      const HDC hDC = BeginPaint(hwnd, &ps);
+      Paint(a, hDC, false);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case WM_TIMER:
+      if (wParam == kElapsedTimer) {
+        if (a.elapsedRunning.load()) a.state.elapsedTime.fetch_add(1);
+      } else if (wParam == kPanelTimer) {
+        const HDC hDC = GetDC(hwnd);
+        Paint(a, hDC, true);
+        ReleaseDC(hwnd, hDC);
+      }
+      return 0;
+    case kStopElapsedTimer:
+      if (!a.elapsedRunning.load()) KillTimer(hwnd, kElapsedTimer);
+      return 0;
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam) & 0xFF;
+      const int code = HIWORD(wParam);
+      const auto sender = reinterpret_cast<HWND>(lParam);
+      if (code == CBN_SELCHANGE && id == kPortListId) {
+        ChoosePort(a, sender);
+      } else if (code == 0 && id == kChooseFileCommand) {
+        ChooseFile(a, hwnd);
+      } else if (code == 0 && id == kStartButtonId) {
+        StartBurnCommand(a, hwnd, sender);
+      }
+      return 0;
+    }
+    case WM_CLOSE:
+      if (a.burning.load()) {
+        if (MessageBoxA(hwnd, kQuitDuringBurn, kWindowTitle,
+                        MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
+          return 0;
+        }
+        a.quitting.store(true);
+        a.control.Cancel();
+      }
+      DestroyWindow(hwnd);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+HWND CreateChild(App& a, const char* cls, const char* text, DWORD style, int x, int y, int w,
+                 int h, int id) {
+  return CreateWindowExA(0, cls, text, style, x, y, w, h, a.hwnd,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), a.instance, nullptr);
+}
+
+// A cancelled burn fails each step at once; past a second the process ends without it.
+bool WaitForWorker(App& a, DWORD ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (a.burning.load() && GetTickCount64() < end) Sleep(10);
+  if (a.burning.load()) return false;
+  if (a.worker.joinable()) a.worker.join();
+  return true;
+}
+
+}  // namespace
+
+int RunMainWindow(HINSTANCE hThisInstance, int nFunsterStil) {
+  app = new App;
+  App& a = *app;
+  a.instance = hThisInstance;
+
+  WNDCLASSEXA wincl{};
+  wincl.cbSize = sizeof wincl;
+  wincl.style = CS_DBLCLKS;
+  wincl.lpfnWndProc = WindowProcedure;
+  wincl.hInstance = hThisInstance;
+  wincl.lpszClassName = szClassName;
+  wincl.hIcon = LoadIconA(hThisInstance, MAKEINTRESOURCEA(kIconResource));
+  wincl.hIconSm = LoadIconA(hThisInstance, MAKEINTRESOURCEA(kIconResource));
+  wincl.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wincl.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_SCROLLBAR + 1));
+  if (!RegisterClassExA(&wincl)) return 0;
+
+  a.hwnd = CreateWindowExA(0, szClassName, kWindowTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                           CW_USEDEFAULT, CW_USEDEFAULT, 544, 205, HWND_DESKTOP, nullptr,
+                           hThisInstance, nullptr);
+  CreateChild(a, "BUTTON", kStartText, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 10,
+              60, 100, 30, kStartButtonId);
+  const HWND hPLCList =
+      CreateChild(a, "COMBOBOX", "",
+                  WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST |
+                      CBS_AUTOHSCROLL | CBS_SORT | CBS_HASSTRINGS,
+                  10, 20, 100, 200, kModelListId);
+  for (const auto& name : plcList)
+    SendMessageA(hPLCList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+  SelectDefaultModel(a, hPLCList);
+  EnableWindow(hPLCList, FALSE);
+
+  a.hComPortList = CreateChild(a, "COMBOBOX", "",
+                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP |
+                                   CBS_DROPDOWNLIST | CBS_SORT | CBS_HASSTRINGS,
+                               160, 20, 100, 200, kPortListId);
+  if (a.selection.Model().IsUsb()) {
+    EnumUSBPort(a);
+  } else {
+    EnumComPort(a);
+  }
+  SendMessageA(a.hComPortList, CB_SETCURSEL, 0, 0);
+  const LRESULT first = SendMessageA(a.hComPortList, CB_GETCURSEL, 0, 0);
+  if (first != CB_ERR) a.selection.SetComPort(ListText(a.hComPortList, first));
+
+  SetTimer(a.hwnd, kPanelTimer, 100, nullptr);
+  ShowWindow(a.hwnd, nFunsterStil);
+
+  MSG messages;
+  while (GetMessageA(&messages, nullptr, 0, 0) > 0) {
+    if (!IsDialogMessageA(a.hwnd, &messages)) {
+      TranslateMessage(&messages);
+      DispatchMessageA(&messages);
+    }
+  }
+  if (!WaitForWorker(a, 1000)) {
+    a.worker.detach();
+    return static_cast<int>(messages.wParam);
+  }
+  delete app;
+  app = nullptr;
+  return static_cast<int>(messages.wParam);
+}
+
+}  // namespace plcburn::win32

@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -180,7 +181,8 @@ void StartBurnCommand(App& a, HWND hwnd, HWND sender) {
   if (a.burning.load()) return;
   if (a.worker.joinable()) a.worker.join();  // the last burn has ended: joins at once
   a.isFileChosed = 1;
-  a.paramStruct = ParamStruct{hwnd, sender};
+  // A command sent without its sender still has the burn disable the button.
+  a.paramStruct = ParamStruct{hwnd, sender != nullptr ? sender : GetDlgItem(hwnd, kStartButtonId)};
   a.control.Reset();
   a.burning.store(true);
   a.elapsedRunning.store(true);

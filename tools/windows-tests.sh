@@ -58,4 +58,5 @@ wineserver -w >>"$log" 2>&1 || true
 wineserver -p >>"$log" 2>&1
 wine wineboot >>"$log" 2>&1
 
-ctest --preset windows -j"$jobs"
+# Arguments go to CTest, e.g. -R window_burn -V.
+ctest --preset windows -j"$jobs" "$@"

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Installs what building and testing plcburn needs on Debian 12 (run as root).
+# Installs what building and testing plcburn needs on Debian 12 (run as root), plus any
+# further Debian packages named as arguments.
 set -eu
-packages="build-essential cmake ninja-build pkg-config python3 \
+packages="$* build-essential cmake ninja-build pkg-config python3 \
   libgtest-dev libgmock-dev libusb-1.0-0-dev \
   qt6-base-dev fonts-dejavu-core"
 missing=""

@@ -8,18 +8,7 @@ build="$root/build-win"
 jobs=$(nproc)
 [ "$jobs" -gt 2 ] && jobs=2
 
-sh tools/install-deps.sh
-packages="g++-mingw-w64-x86-64 googletest wine wine64 xvfb x11-utils imagemagick python3"
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  # shellcheck disable=SC2086
-  apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+sh tools/install-deps.sh g++-mingw-w64-x86-64 googletest wine wine64 xvfb x11-utils imagemagick
 
 # The burns over COM talk to the Linux simulator.
 cmake -S . -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLCBURN_TESTS=OFF >/dev/null

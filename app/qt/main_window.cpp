@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <algorithm>
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,29 +50,24 @@ class MainWindow::WorkerOperator : public Operator {
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override {
     if (w_.closing_) return;
     auto dismissed = std::make_shared<bool>(false);  // guarded by wakeMutex_
-    QMetaObject::invokeMethod(
-        &w_,
-        [this, dismissed, caption = FromView(caption), text = FromView(text), icon] {
-          if (!w_.closing_) w_.dialogs_.ShowMessage(&w_, caption, text, icon);
-          {
-            std::lock_guard lock(w_.wakeMutex_);
-            *dismissed = true;
-          }
-          w_.wake_.notify_all();
-        },
-        Qt::QueuedConnection);
+    w_.PostToGui([this, dismissed, caption = FromView(caption), text = FromView(text), icon] {
+      if (!w_.closing_) w_.dialogs_.ShowMessage(&w_, caption, text, icon);
+      {
+        std::lock_guard lock(w_.wakeMutex_);
+        *dismissed = true;
+      }
+      w_.wake_.notify_all();
+    });
     std::unique_lock lock(w_.wakeMutex_);
     w_.wake_.wait(lock, [&] { return *dismissed || w_.closing_; });
   }
 
   void SetStartEnabled(bool enabled) override {
-    QMetaObject::invokeMethod(
-        &w_, [this, enabled] { w_.startButton_->setEnabled(enabled); }, Qt::QueuedConnection);
+    w_.PostToGui([this, enabled] { w_.startButton_->setEnabled(enabled); });
   }
 
   void StopTimer() override {
-    QMetaObject::invokeMethod(
-        &w_, [this] { w_.secondsTimer_.stop(); }, Qt::QueuedConnection);
+    w_.PostToGui([this] { w_.secondsTimer_.stop(); });
   }
 
   void WaitMs(std::uint32_t ms) override {
@@ -157,6 +154,25 @@ void MainWindow::StartBurnCommand() {
     StartBurn(session_);
     burning_ = false;
   });
+}
+
+// The request travels under our own lock; Qt's queue only carries the wake-up. Qt's queue is
+// synchronised inside the Qt libraries, where a thread checker cannot see it.
+void MainWindow::PostToGui(std::function<void()> request) {
+  {
+    std::lock_guard lock(requestMutex_);
+    requests_.push_back(std::move(request));
+  }
+  QMetaObject::invokeMethod(this, "RunGuiRequests", Qt::QueuedConnection);
+}
+
+void MainWindow::RunGuiRequests() {
+  std::deque<std::function<void()>> pending;
+  {
+    std::lock_guard lock(requestMutex_);
+    pending.swap(requests_);
+  }
+  for (auto& request : pending) request();
 }
 
 void MainWindow::ChooseFileCommand() {

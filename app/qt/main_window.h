@@ -10,6 +10,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -32,6 +34,8 @@ inline constexpr int kClientHeight = 166;
 inline constexpr std::uint32_t kInvalidFileSize = 0xFFFFFFFF;
 
 class MainWindow : public QWidget {
+  Q_OBJECT
+
  public:
   MainWindow(LinkOpener& opener, Dialogs& dialogs, QWidget* parent = nullptr);
   // Stops a running burn first: the worker must not outlive the state it writes.
@@ -62,6 +66,9 @@ class MainWindow : public QWidget {
 
   void BuildControls();
   void StopBurnForQuit();
+  // Runs `request` on the GUI thread, in order with the others.
+  void PostToGui(std::function<void()> request);
+  Q_INVOKABLE void RunGuiRequests();
 
   LinkOpener& opener_;
   Dialogs& dialogs_;
@@ -87,6 +94,8 @@ class MainWindow : public QWidget {
   std::atomic<bool> burning_{false};
   // Set once the window quits: the worker's messages and waits then return at once.
   std::atomic<bool> closing_{false};
+  std::mutex requestMutex_;
+  std::deque<std::function<void()>> requests_;
   std::mutex wakeMutex_;
   std::condition_variable wake_;
 };

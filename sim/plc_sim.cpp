@@ -161,6 +161,17 @@ void PlcSim::OnLineIdle() {
   input_.clear();
 }
 
+// After the erase: on the same link at once, or once the link has been closed and reopened.
+void PlcSim::BeginHandover() {
+  if (Has(FaultKind::NoHandover)) return;
+  if (rules_.reconnect == ReconnectAction::WaitOnOpenLink) {
+    HandOver();
+  } else {
+    handoverPending_ = true;
+    closedSinceErase_ = false;
+  }
+}
+
 void PlcSim::HandOver() {
   inBoot_ = true;
   handoverPending_ = false;
@@ -312,13 +323,7 @@ void PlcSim::OnAppFrame(const std::vector<std::uint8_t>& bytes) {
     }
     ++counters_.eraseAcks;
     eraseAnswered_ = false;
-    if (Has(FaultKind::NoHandover)) return;
-    if (rules_.reconnect == ReconnectAction::WaitOnOpenLink) {
-      HandOver();
-    } else {
-      handoverPending_ = true;
-      closedSinceErase_ = false;
-    }
+    BeginHandover();
     return;
   }
 
@@ -341,13 +346,7 @@ void PlcSim::OnAppFrame(const std::vector<std::uint8_t>& bytes) {
     reply(options_.appVersion, 0x00, 0x00);
   } else if (Has(FaultKind::SilentErase)) {
     // The erase goes ahead without a word; the burner has to assume it did.
-    if (Has(FaultKind::NoHandover)) return;
-    if (rules_.reconnect == ReconnectAction::WaitOnOpenLink) {
-      HandOver();
-    } else {
-      handoverPending_ = true;
-      closedSinceErase_ = false;
-    }
+    BeginHandover();
   } else {
     eraseAnswered_ = true;
     reply(kAck, 0x00, 0x00);

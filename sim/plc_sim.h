@@ -137,6 +137,7 @@ class PlcSim {
   void OnAppFrame(const std::vector<std::uint8_t>& bytes);
   void OnBootFrame(const std::vector<std::uint8_t>& bytes);
   void OnBlock(const std::uint8_t* block);
+  void BeginHandover();
   void HandOver();
   void NoteRequest();
 

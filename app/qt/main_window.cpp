@@ -149,6 +149,9 @@ void MainWindow::StartBurnCommand() {
   if (worker_.joinable()) worker_.join();  // the previous burn has ended: only its exit is left
   burning_ = true;
   control_.Reset();
+  // The worker disables the button too, but its request arrives later through the event queue;
+  // the button must not look ready meanwhile.
+  startButton_->setEnabled(false);
   secondsTimer_.start();
   worker_ = std::thread([this] {
     StartBurn(session_);

@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "burn/memory_image.h"
+#include "core/memory_image.h"
 #include "burn/start_burn.h"
-#include "link/serial_posix.h"
+#include "link/serial_link.h"
 #include "res/builtin_image.h"
 
 extern char** environ;

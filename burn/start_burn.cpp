@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "burn/result_codes.h"
+#include "core/result_codes.h"
 #include "proto/app_steps.h"
 #include "proto/block_transfer.h"
 #include "proto/boot_steps.h"
@@ -20,11 +20,11 @@ bool IsDevicePath(const std::string& port) { return port.find('/') != std::strin
 class Burn {
  public:
   explicit Burn(BurnSession& s)
-      : s_(s), model_(s.selection.Model()), ctx_{s.state, model_, nullptr, nullptr, 0} {}
+      : s_(s), model_(s.selection.Model()), ctx_{s.state, model_, nullptr, {}, 0} {}
 
   void Run() {
     // Preparation.
-    ctx_.fin = s_.image.Data();
+    ctx_.fin = ImageCursor({s_.image.Data(), s_.image.Length()});
     ctx_.fileLength = s_.image.Length();
     s_.ui.SetStartEnabled(false);
     const std::uint32_t maxSize = model_.maxSize;

@@ -4,8 +4,9 @@
 #include <cstdint>
 
 #include "burn/burn_control.h"
-#include "burn/burn_state.h"
-#include "burn/operator.h"
+#include "core/burn_state.h"
+#include "core/image_source.h"
+#include "core/operator.h"
 #include "link/link.h"
 
 namespace plcburn {

@@ -7,8 +7,4 @@ if(NOT EXISTS "${PLCBURN_GOOGLETEST_SOURCE}/CMakeLists.txt")
 endif()
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-# Its own warning flags, not ours: our -Werror must not judge third-party code.
-get_directory_property(plcburn_saved_options COMPILE_OPTIONS)
-set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
 add_subdirectory(${PLCBURN_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-set_directory_properties(PROPERTIES COMPILE_OPTIONS "${plcburn_saved_options}")

@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "burn/result_codes.h"
+#include "core/result_codes.h"
 #include "proto/app_steps.h"
 #include "proto/block_transfer.h"
 #include "proto/boot_steps.h"
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pos += n;
     return reply;
   };
-  StepContext ctx{state, model, &link, image.data(), length};
+  StepContext ctx{state, model, &link, ImageCursor({image.data(), length}), length};
 
   switch (step) {
     case 0: DummyComm(ctx, link); break;
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 9: Require(OneOf(SendUpdate(ctx, link), {RC_OK, RC_FAIL})); break;
     default:
       Require(OneOf(SendFW(ctx, link), {RC_OK, RC_FAIL}));
-      Require(ctx.fin <= image.data() + length);
+      Require(ctx.fin.Position() <= length);
       break;
   }
   Require(state.errCounter >= 0 && state.errCounter <= 6);

@@ -8,10 +8,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace plcburn {
+
+// Milliseconds on a clock that never goes back; the links take their deadlines from it, so tests
+// can move time without waiting. An empty one means the steady clock.
+using LinkClock = std::function<std::uint64_t()>;
+std::uint64_t SteadyClockMs();
 
 // The five time-out fields a step sets before its first write, in milliseconds.
 struct CommTimeouts {

@@ -1,4 +1,4 @@
-#include "link/serial_posix.h"
+#include "link/serial_link.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -19,14 +20,10 @@ namespace plcburn {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Windows-style total time-out. A zero total means "take what is waiting": no link may wait for
-// ever, and the steps always set a non-zero constant anyway.
-Clock::time_point DeadlineFor(std::uint32_t multiplier, std::uint32_t constant, std::size_t n) {
-  const std::uint64_t ms =
-      std::min<std::uint64_t>(std::uint64_t{multiplier} * n + constant, 0xFFFFFFFFu);
-  return Clock::now() + std::chrono::milliseconds(ms);
+// Windows-style total time-out in milliseconds. A zero total means "take what is waiting": no
+// link may wait for ever, and the steps always set a non-zero constant anyway.
+std::uint64_t TotalMs(std::uint32_t multiplier, std::uint32_t constant, std::size_t n) {
+  return std::min<std::uint64_t>(std::uint64_t{multiplier} * n + constant, 0xFFFFFFFFu);
 }
 
 std::optional<speed_t> SpeedFor(std::uint32_t baud) {
@@ -70,27 +67,49 @@ void RequestLowLatency(int fd) {
 
 OpenResult Refuse(int fd, int err, const std::string& path) {
   if (fd >= 0) ::close(fd);
-  return OpenResult{nullptr, OpenFailureReason(err, path)};
+  return OpenResult{nullptr, OpenFailureReason(static_cast<std::uint32_t>(err), path)};
 }
 
-}  // namespace
+class PosixSerialLink : public Link {
+ public:
+  // Takes ownership of both descriptors: the open port and an eventfd that Interrupt signals.
+  PosixSerialLink(int portFd, int wakeFd, LinkClock nowMs)
+      : fd_(portFd), wakeFd_(wakeFd), nowMs_(nowMs ? std::move(nowMs) : SteadyClockMs) {}
+  ~PosixSerialLink() override;
+  PosixSerialLink(const PosixSerialLink&) = delete;
+  PosixSerialLink& operator=(const PosixSerialLink&) = delete;
 
-PosixSerialLink::PosixSerialLink(int portFd, int wakeFd) : fd_(portFd), wakeFd_(wakeFd) {}
+  std::size_t Write(const std::uint8_t* data, std::size_t n) override;
+  std::size_t Read(std::uint8_t* buf, std::size_t n) override;
+  bool SetTimeouts(const CommTimeouts& timeouts) override;
+  bool ApplyLineProfile(const LineProfile& profile) override;
+  void Close() override;
+  void Interrupt() override;
+
+ private:
+  enum class Wait { Ready, HungUp, Stop };
+  Wait WaitFor(short events, std::uint64_t deadline);
+
+  int fd_;
+  const int wakeFd_;
+  LinkClock nowMs_;
+  std::atomic<bool> interrupted_{false};
+  bool hungUp_ = false;
+  CommTimeouts timeouts_{};
+};
 
 PosixSerialLink::~PosixSerialLink() {
   Close();
   if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
-PosixSerialLink::Wait PosixSerialLink::WaitFor(short events, Clock::time_point deadline) {
+PosixSerialLink::Wait PosixSerialLink::WaitFor(short events, std::uint64_t deadline) {
   for (;;) {
     if (interrupted_.load()) return Wait::Stop;
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) return Wait::Stop;
-    // Round up so the last stretch before the deadline is a real wait, not a busy loop.
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    const std::uint64_t now = nowMs_();
+    if (now >= deadline) return Wait::Stop;
     pollfd fds[2] = {{fd_, events, 0}, {wakeFd_, POLLIN, 0}};
-    const int r = ::poll(fds, 2, static_cast<int>(std::min<long long>(ms, INT_MAX)));
+    const int r = ::poll(fds, 2, static_cast<int>(std::min<std::uint64_t>(deadline - now, INT_MAX)));
     if (r < 0) {
       if (errno == EINTR) continue;
       return Wait::Stop;
@@ -103,8 +122,8 @@ PosixSerialLink::Wait PosixSerialLink::WaitFor(short events, Clock::time_point d
 
 std::size_t PosixSerialLink::Read(std::uint8_t* buf, std::size_t n) {
   if (fd_ < 0 || hungUp_ || interrupted_.load()) return 0;
-  const auto deadline = DeadlineFor(timeouts_.ReadTotalTimeoutMultiplier,
-                                    timeouts_.ReadTotalTimeoutConstant, n);
+  const std::uint64_t deadline =
+      nowMs_() + TotalMs(timeouts_.ReadTotalTimeoutMultiplier, timeouts_.ReadTotalTimeoutConstant, n);
   std::size_t got = 0;
   bool hangUpSeen = false;
   while (got < n) {
@@ -129,8 +148,8 @@ std::size_t PosixSerialLink::Read(std::uint8_t* buf, std::size_t n) {
 
 std::size_t PosixSerialLink::Write(const std::uint8_t* data, std::size_t n) {
   if (fd_ < 0 || hungUp_ || interrupted_.load()) return 0;
-  const auto deadline = DeadlineFor(timeouts_.WriteTotalTimeoutMultiplier,
-                                    timeouts_.WriteTotalTimeoutConstant, n);
+  const std::uint64_t deadline = nowMs_() + TotalMs(timeouts_.WriteTotalTimeoutMultiplier,
+                                                    timeouts_.WriteTotalTimeoutConstant, n);
   std::size_t sent = 0;
   while (sent < n) {
     const ssize_t r = ::write(fd_, data + sent, n - sent);
@@ -174,6 +193,22 @@ bool PosixSerialLink::ApplyLineProfile(const LineProfile& profile) {
   return applied;
 }
 
+void PosixSerialLink::Close() {
+  if (fd_ < 0) return;
+  (void)::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+void PosixSerialLink::Interrupt() {
+  interrupted_.store(true);
+  // The counter is never read back, so the eventfd stays readable and every later poll wakes.
+  const std::uint64_t one = 1;
+  (void)!::write(wakeFd_, &one, sizeof one);
+}
+
+}  // namespace
+
 bool SetLineFields(termios& tio, const LineProfile& profile) {
   const auto speed = SpeedFor(profile.BaudRate);
   const auto size = SizeFlagFor(profile.ByteSize);
@@ -193,27 +228,13 @@ bool SetLineFields(termios& tio, const LineProfile& profile) {
   return true;
 }
 
-void PosixSerialLink::Close() {
-  if (fd_ < 0) return;
-  (void)::ioctl(fd_, TIOCNXCL);
-  ::close(fd_);
-  fd_ = -1;
-}
-
-void PosixSerialLink::Interrupt() {
-  interrupted_.store(true);
-  // The counter is never read back, so the eventfd stays readable and every later poll wakes.
-  const std::uint64_t one = 1;
-  (void)!::write(wakeFd_, &one, sizeof one);
-}
-
-std::string PortPath(const std::string& nameOrPath) {
+std::string SerialDevicePath(const std::string& nameOrPath) {
   if (nameOrPath.find('/') != std::string::npos) return nameOrPath;
   return "/dev/" + nameOrPath;
 }
 
-OpenResult OpenSerialPort(const std::string& nameOrPath) {
-  const std::string path = PortPath(nameOrPath);
+OpenResult OpenSerialPort(const std::string& nameOrPath, LinkClock nowMs) {
+  const std::string path = SerialDevicePath(nameOrPath);
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Refuse(-1, errno, path);
 
@@ -237,11 +258,11 @@ OpenResult OpenSerialPort(const std::string& nameOrPath) {
 
   const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) return Refuse(fd, errno, path);
-  return OpenResult{std::make_unique<PosixSerialLink>(fd, wakeFd), {}};
+  return OpenResult{std::make_unique<PosixSerialLink>(fd, wakeFd, std::move(nowMs)), {}};
 }
 
-std::string OpenFailureReason(int err, const std::string& path) {
-  switch (err) {
+std::string OpenFailureReason(std::uint32_t systemError, const std::string& path) {
+  switch (static_cast<int>(systemError)) {
     case EACCES:
     case EPERM:
       return "No permission to open " + path +

@@ -1,11 +1,13 @@
 #include "link/system_opener.h"
 
-#include "link/serial_posix.h"
-#include "link/usb_link.h"
+#include "link/serial_link.h"
+#include "link/usb_open.h"
 
 namespace plcburn {
 
-OpenResult SystemLinkOpener::OpenCom(const std::string& portName) { return OpenSerialPort(portName); }
+OpenResult SystemLinkOpener::OpenCom(const std::string& portName) {
+  return OpenSerialPort(portName);
+}
 
 OpenResult SystemLinkOpener::OpenUsb() { return OpenUsbLink(); }
 

@@ -2,10 +2,10 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBUSB REQUIRED IMPORTED_TARGET libusb-1.0)
 
-add_library(plcburn_usb STATIC
+plcburn_library(plcburn_usb STATIC
   ${CMAKE_CURRENT_LIST_DIR}/usb_lookup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/usb_link.cpp
   ${CMAKE_CURRENT_LIST_DIR}/libusb_boundary.cpp)
-target_link_libraries(plcburn_usb PRIVATE PkgConfig::LIBUSB)
+target_link_libraries(plcburn_usb PUBLIC plcburn_link PRIVATE PkgConfig::LIBUSB)
 
 install(FILES ${PROJECT_SOURCE_DIR}/res/60-plcburn.rules DESTINATION lib/udev/rules.d)

@@ -1,11 +1,11 @@
 #include "link/usb_link.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <utility>
 
 #include "link/usb_lookup.h"
+#include "link/usb_open.h"
 
 namespace plcburn {
 
@@ -18,23 +18,17 @@ constexpr std::uint64_t kSliceMs = 100;
 constexpr std::size_t kMaxTransfer = 1 << 16;
 constexpr std::size_t kDefaultMaxPacket = 64;
 
-std::uint64_t SteadyNowMs() {
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
-}
-
 std::uint64_t TotalBound(std::uint32_t multiplier, std::uint32_t constant, std::size_t n) {
   return static_cast<std::uint64_t>(multiplier) * n + constant;
 }
 
 }  // namespace
 
-UsbLink::UsbLink(std::shared_ptr<UsbBoundary> usb, UsbHandle handle, Clock nowMs)
-    : usb_(std::move(usb)), handle_(handle), nowMs_(nowMs ? std::move(nowMs) : SteadyNowMs) {}
+UsbLink::UsbLink(std::shared_ptr<UsbBoundary> usb, UsbHandle handle, LinkClock nowMs)
+    : usb_(std::move(usb)), handle_(handle), nowMs_(nowMs ? std::move(nowMs) : SteadyClockMs) {}
 
 std::unique_ptr<UsbLink> UsbLink::Attach(std::shared_ptr<UsbBoundary> usb, UsbHandle handle,
-                                         Clock nowMs) {
+                                         LinkClock nowMs) {
   std::unique_ptr<UsbLink> link(new UsbLink(std::move(usb), handle, std::move(nowMs)));
   UsbBoundary& b = *link->usb_;
   if (b.KernelDriverActive(handle, kInterface) == 1) {
@@ -149,7 +143,7 @@ OpenResult OpenUsbLink() {
   return OpenUsbLink(MakeLibusbBoundary());
 }
 
-OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, UsbLink::Clock nowMs) {
+OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs) {
   OpenResult result;
   UsbLookup lookup(*usb);
   const UsbHandle handle = lookup.OpenMyDevPipe("");

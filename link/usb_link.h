@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -20,14 +19,11 @@ inline constexpr char kUsbPermissionReason[] =
 
 class UsbLink : public Link {
  public:
-  // Milliseconds on a clock that never goes back.
-  using Clock = std::function<std::uint64_t()>;
-
   // Takes over an open device: detaches a bound kernel driver, claims interface 0 and finds its
   // bulk endpoints. Null (the handle closed, the driver given back) when the device cannot serve.
   // Without a clock, the steady clock is used.
   static std::unique_ptr<UsbLink> Attach(std::shared_ptr<UsbBoundary> usb, UsbHandle handle,
-                                         Clock nowMs = {});
+                                         LinkClock nowMs = {});
   ~UsbLink() override;
 
   std::size_t Write(const std::uint8_t* data, std::size_t n) override;
@@ -38,13 +34,13 @@ class UsbLink : public Link {
   void Interrupt() override;
 
  private:
-  UsbLink(std::shared_ptr<UsbBoundary> usb, UsbHandle handle, Clock nowMs);
+  UsbLink(std::shared_ptr<UsbBoundary> usb, UsbHandle handle, LinkClock nowMs);
   unsigned SliceMs(std::uint64_t deadline) const;
   bool Usable() const;
 
   std::shared_ptr<UsbBoundary> usb_;
   UsbHandle handle_;
-  Clock nowMs_;
+  LinkClock nowMs_;
   UsbEndpoints endpoints_;
   bool detached_ = false;  // a kernel driver was detached and is to be given back
   bool open_ = false;
@@ -55,9 +51,7 @@ class UsbLink : public Link {
   std::vector<std::uint8_t> surplus_;  // bytes a transfer brought beyond the read that asked
 };
 
-// Opens the PLC's USB device as a link (the pipe name is empty). With no link, `reason` names a
-// missing permission, else it is empty.
-OpenResult OpenUsbLink();
-OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, UsbLink::Clock nowMs = {});
+// OpenUsbLink on the given boundary (the pipe name is empty).
+OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs = {});
 
 }  // namespace plcburn

@@ -4,7 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "link/win32_serial.h"
+#include "link/usb_open.h"
+#include "link/win32_handle_link.h"
 
 namespace plcburn {
 
@@ -104,7 +105,9 @@ OpenResult OpenUsbLink(SetupApi& api) {
   Win32UsbLookup lookup(api);
   const HANDLE h = lookup.OpenMyDevPipe("");
   if (h == INVALID_HANDLE_VALUE) return OpenResult{};
-  return OpenResult{std::make_unique<Win32SerialLink>(h), {}};
+  return OpenResult{std::make_unique<Win32HandleLink>(h), {}};
 }
+
+OpenResult OpenUsbLink() { return OpenUsbLink(SystemSetupApi()); }
 
 }  // namespace plcburn

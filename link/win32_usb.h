@@ -55,7 +55,7 @@ class Win32UsbLookup {
                        DevNameBuf& sDevNameBuf);
   HANDLE OpenUsbDevice(const GUID* pGuid, DevNameBuf& sDevNameBuf);
   int GetUsbDeviceFileName(const GUID* pGuid, DevNameBuf& sDevNameBuf);
-  // Opened for overlapped transfers, which Win32SerialLink needs to bound every wait.
+  // Opened for overlapped transfers, which Win32HandleLink needs to bound every wait.
   HANDLE OpenMyDevPipe(const char* PipeName);
 
   char DeviceName[kDeviceNameSize] = {};
@@ -64,7 +64,7 @@ class Win32UsbLookup {
   SetupApi& api_;
 };
 
-// Opens the PLC's USB interface as a link (the pipe name is empty).
-OpenResult OpenUsbLink(SetupApi& api = SystemSetupApi());
+// OpenUsbLink through the given Setup API (the pipe name is empty).
+OpenResult OpenUsbLink(SetupApi& api);
 
 }  // namespace plcburn

@@ -5,9 +5,11 @@
 #include <span>
 #include <vector>
 
-#include "burn/result_codes.h"
+#include "core/result_codes.h"
+#include "proto/control_bytes.h"
 #include "proto/exchange.h"
 #include "proto/modbus_ascii.h"
+#include "proto/text_bytes.h"
 
 namespace plcburn {
 
@@ -24,9 +26,6 @@ constexpr std::size_t kAnswerCode = 5;  // byte 4
 constexpr std::size_t kHighByte = 6;    // byte 5: identifier high, or NAK class
 constexpr std::size_t kLowByte = 7;     // byte 6: identifier low, or NAK flow state
 
-constexpr std::uint8_t kAck = 0x06;
-constexpr std::uint8_t kNak = 0x15;
-
 std::string Frame(std::initializer_list<std::uint8_t> bytes) {
   const std::vector<std::uint8_t> v(bytes);
   return BuildFrame(v);
@@ -36,10 +35,6 @@ std::string Command(std::uint8_t subByte, std::initializer_list<std::uint8_t> pa
   std::vector<std::uint8_t> v{0x00, 0x64, 0x01, subByte};
   v.insert(v.end(), payload);
   return BuildFrame(v);
-}
-
-std::span<const std::uint8_t> Bytes(const std::string& text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 // Length first, then the LRC (which decodes the reply in place), then the step's own test.
@@ -62,7 +57,7 @@ enum class Classifier { Probe, Identity, Erase };
 
 // What the last reply of an exhausted step says, as its result code.
 std::uint8_t Classify(Classifier step, const std::uint8_t* rx) {
-  if (rx[kAnswerCode] != kNak) return RC_NO_RESPONSE;
+  if (rx[kAnswerCode] != NAK) return RC_NO_RESPONSE;
   const std::uint8_t errorClass = rx[kHighByte];
   const std::uint8_t flowState = rx[kLowByte];
   if (errorClass == 1 && step == Classifier::Probe) return RC_RUN_MODE;
@@ -105,7 +100,7 @@ std::string VersionRequestA() { return Command(0x59, {0x05}); }
 std::string EraseRequestA(const ModelRules& m) {
   return Command(m.subByte, {'E', 'R', 'A', 'S', 'E'});
 }
-std::string EraseAckRequestA(const ModelRules& m) { return Command(m.subByte, {kAck}); }
+std::string EraseAckRequestA(const ModelRules& m) { return Command(m.subByte, {ACK}); }
 
 void DummyComm(StepContext& ctx, Link& hSerial) {
   ApplyAppProfileOnCom(ctx, hSerial);
@@ -142,7 +137,7 @@ std::uint8_t CheckID_A(StepContext& ctx, Link& hSerial) {
   const ModelRules& model = ctx.model;
   const Exchange exchange{
       Bytes(request), kLongReply, ModbusReply(kLongReply, [&model](const std::uint8_t* rx) {
-        return rx[kAnswerCode] == kAck && model.AcceptsAppId(Word(rx[kHighByte], rx[kLowByte]));
+        return rx[kAnswerCode] == ACK && model.AcceptsAppId(Word(rx[kHighByte], rx[kLowByte]));
       }), {}};
   if (RunExchange(ctx, hSerial, exchange, rxBuf.data())) return RC_OK;
   return Classify(Classifier::Identity, rxBuf.data());
@@ -182,7 +177,7 @@ std::uint8_t SendErase_A(StepContext& ctx, Link& hSerial) {
         silent = got < kLongReply && silentEraseIsDone;
         if (silent) return true;
         return got == kLongReply && CheckLRC(rx + 1, kLongReply - 3) == 0 &&
-               rx[kAnswerCode] == kAck;
+               rx[kAnswerCode] == ACK;
       },
       [&]() {
         ctx.state.errCounter.store(0);

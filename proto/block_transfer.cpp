@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "burn/result_codes.h"
+#include "core/result_codes.h"
 #include "proto/boot_steps.h"
 #include "proto/exchange.h"
 
@@ -40,19 +40,22 @@ std::uint32_t CRC(const std::uint8_t* data, std::uint32_t len) {
   return (crc ^ crcxor) & crcmask;
 }
 
-void FileRead(StepContext& ctx, std::uint8_t* rxbuf, std::int32_t counter) {
-  for (std::int32_t i = 0; i < counter; ++i) *rxbuf++ = *ctx.fin++;
+bool FileRead(StepContext& ctx, std::uint8_t* rxbuf, std::int32_t counter) {
+  if (counter <= 0) return true;
+  return ctx.fin.Read({rxbuf, static_cast<std::size_t>(counter)});
 }
 
 std::uint8_t SendFW(StepContext& ctx, Link& hSerial) {
   hSerial.SetTimeouts(StepTimeouts(kTransferTimeoutMs));
   const std::uint32_t dataSize = ctx.model.blockSize;
   const std::int32_t totalPacket = ctx.model.TotalPackets(ctx.fileLength);
-  const auto lastBlockBytes = static_cast<std::int32_t>(ctx.fileLength & (dataSize - 1));
+  // The bytes that go out: the image without the tail the model never sends.
+  const std::uint32_t sentBytes = ctx.fileLength - std::min(ctx.fileLength, ctx.model.unsentTail);
+  const auto lastBlockBytes = static_cast<std::int32_t>(sentBytes % dataSize);
   ctx.state.flashStatus.store(PROGRAM);
   ctx.state.progress.store(0);
 
-  std::array<std::uint8_t, 261> txBuf{};
+  std::array<std::uint8_t, kHeader + kMaxBlockSize + 2> txBuf{};
   std::uint8_t* const data = txBuf.data() + kHeader;
   const std::size_t blockLength = kHeader + dataSize + 2;
   std::uint8_t packetNum = 1;
@@ -62,12 +65,10 @@ std::uint8_t SendFW(StepContext& ctx, Link& hSerial) {
     txBuf[0] = STX;
     txBuf[1] = packetNum;
     txBuf[2] = static_cast<std::uint8_t>(0xFF - packetNum);
-    if (i < totalPacket - 1 || lastBlockBytes == 0) {
-      FileRead(ctx, data, static_cast<std::int32_t>(dataSize));
-    } else {
-      FileRead(ctx, data, lastBlockBytes);
-      std::fill(data + lastBlockBytes, data + dataSize, SUB);
-    }
+    const bool wholeBlock = i < totalPacket - 1 || lastBlockBytes == 0;
+    const std::int32_t imageBytes = wholeBlock ? static_cast<std::int32_t>(dataSize) : lastBlockBytes;
+    if (!FileRead(ctx, data, imageBytes)) return RC_FAIL;
+    std::fill(data + imageBytes, data + dataSize, SUB);
     const std::uint32_t crc = CRC(data, dataSize);
     data[dataSize] = static_cast<std::uint8_t>(crc >> 8);
     data[dataSize + 1] = static_cast<std::uint8_t>(crc & 0xFF);

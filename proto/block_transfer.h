@@ -10,8 +10,9 @@ namespace plcburn {
 // CRC-16/XMODEM (polynomial 0x1021, initial 0, MSB first), in the low 16 bits.
 std::uint32_t CRC(const std::uint8_t* data, std::uint32_t len);
 
-// Copies `counter` image bytes from the cursor and advances it; nothing for counter <= 0.
-void FileRead(StepContext& ctx, std::uint8_t* rxbuf, std::int32_t counter);
+// Copies `counter` image bytes from the cursor and advances it; nothing for counter <= 0. False
+// (nothing copied) when the image holds fewer.
+bool FileRead(StepContext& ctx, std::uint8_t* rxbuf, std::int32_t counter);
 
 std::uint8_t SendFW(StepContext& ctx, Link& hSerial);
 

@@ -4,18 +4,15 @@
 #include <span>
 #include <string_view>
 
-#include "burn/result_codes.h"
+#include "core/result_codes.h"
 #include "proto/exchange.h"
+#include "proto/text_bytes.h"
 
 namespace plcburn {
 
 namespace {
 
 constexpr std::uint32_t kBootTimeoutMs = 3000;
-
-std::span<const std::uint8_t> Bytes(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
 // ACK followed by two data bytes, all within one read.
 template <typename Test>

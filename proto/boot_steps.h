@@ -3,14 +3,10 @@
 
 #include <cstdint>
 
+#include "proto/control_bytes.h"
 #include "proto/step_context.h"
 
 namespace plcburn {
-
-inline constexpr std::uint8_t ACK = 0x06;
-inline constexpr std::uint8_t EOT = 0x04;
-inline constexpr std::uint8_t STX = 0x02;
-inline constexpr std::uint8_t SUB = 0x1A;
 
 std::uint8_t CheckID_B(StepContext& ctx, Link& hSerial);
 std::uint8_t read_fu_version_B(StepContext& ctx);

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
-#include "burn/burn_state.h"
-#include "burn/catalogue.h"
+#include "core/burn_state.h"
+#include "core/catalogue.h"
 #include "link/link.h"
+#include "proto/image_cursor.h"
 
 namespace plcburn {
 
@@ -14,7 +15,7 @@ struct StepContext {
   BurnState& state;
   const ModelRules& model;
   Link* hSerial = nullptr;
-  const std::uint8_t* fin = nullptr;  // read cursor into the image, advanced by FileRead
+  ImageCursor fin;  // read cursor into the image, advanced by FileRead
   std::uint32_t fileLength = 0;
 };
 

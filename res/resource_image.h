@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "burn/operator.h"
+#include "core/image_source.h"
 
 namespace plcburn {
 

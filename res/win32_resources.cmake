@@ -12,7 +12,8 @@ function(plcburn_builtin_image_target target image)
   configure_file(${PROJECT_SOURCE_DIR}/res/plcburn.rc.in "${rc}" @ONLY)
   set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS
     "${image_abs};${PROJECT_SOURCE_DIR}/res/plcburn.ico;${PROJECT_SOURCE_DIR}/res/logo.bmp")
-  add_library(${target} OBJECT ${PROJECT_SOURCE_DIR}/res/builtin_image_win32.cpp "${rc}")
+  plcburn_library(${target} OBJECT ${PROJECT_SOURCE_DIR}/res/builtin_image_win32.cpp "${rc}")
+  target_link_libraries(${target} PUBLIC plcburn_core)
   target_compile_definitions(${target} PRIVATE PLCBURN_IMAGE_NAME="${image_name}")
 endfunction()
 

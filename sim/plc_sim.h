@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "burn/catalogue.h"
+#include "core/catalogue.h"
 #include "link/link.h"
 
 namespace plcburn {

@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "burn/catalogue.h"
+#include "core/catalogue.h"
 #include "sim/plc_sim.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/cli/cli_options.h"
 
-#include "burn/catalogue.h"
+#include "core/catalogue.h"
 
 namespace plcburn {
 

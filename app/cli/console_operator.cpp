@@ -22,15 +22,6 @@ bool IsTerminal(std::FILE* stream) {
 #endif
 }
 
-const char* PhaseWord(std::int32_t status) {
-  switch (status) {
-    case IDLE: return "Idle";
-    case ERASE: return "Erasing";
-    case PROGRAM: return "Programming";
-    default: return "";
-  }
-}
-
 }  // namespace
 
 ConsoleBoard::ConsoleBoard(bool answerYes, std::FILE* out, std::FILE* progressOut)
@@ -72,7 +63,8 @@ std::string ConsoleBoard::Prefix(const Entry& e) const {
 std::string ConsoleBoard::ProgressLine(const Entry& e) const {
   const BurnState& s = *e.state;
   char line[128];
-  std::snprintf(line, sizeof line, "%-11s %3d%%  errors %d/%d  %ds", PhaseWord(s.flashStatus.load()),
+  std::snprintf(line, sizeof line, "%-11s %3d%%  errors %d/%d  %ds",
+                std::string(PhaseWord(s.flashStatus.load())).c_str(),
                 s.progress.load(), s.errCounter.load(), s.totalErrCounter.load(),
                 s.elapsedTime.load());
   return Prefix(e) + line;

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "burn/burn_state.h"
-#include "burn/operator.h"
+#include "core/burn_state.h"
+#include "core/operator.h"
 
 namespace plcburn {
 

@@ -11,13 +11,9 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
-#include "burn/memory_image.h"
+#include "core/memory_image.h"
 #include "burn/start_burn.h"
-#ifdef _WIN32
-#include "link/win32_port_list.h"
-#else
 #include "link/port_list.h"
-#endif
 #include "link/system_opener.h"
 #include "res/builtin_image.h"
 

@@ -22,19 +22,6 @@ int ProgressBarRight(std::int32_t progress) {
   return kBarFrame.left + progress * 510 / 100;
 }
 
-std::string_view PhaseWord(std::int32_t flashStatus) {
-  switch (flashStatus) {
-    case IDLE:
-      return "Idle";
-    case ERASE:
-      return "Erasing";
-    case PROGRAM:
-      return "Programming";
-    default:
-      return {};
-  }
-}
-
 void DisplayElapsedTime(PanelCanvas& canvas, const BurnState& state) {
   const Number seconds(state.elapsedTime.load());
   canvas.FillRect(kElapsedErase, kEraseColor);

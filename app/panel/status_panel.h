@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "burn/burn_state.h"
+#include "core/burn_state.h"
 
 namespace plcburn {
 
@@ -62,8 +62,6 @@ inline constexpr TextSpot kLogoAt{435, 15};
 
 // The red bar's right edge for a percentage: 10 at 0, 520 at 100.
 int ProgressBarRight(std::int32_t progress);
-// "Idle", "Erasing", "Programming", or empty for any other value.
-std::string_view PhaseWord(std::int32_t flashStatus);
 
 void DisplayElapsedTime(PanelCanvas& canvas, const BurnState& state);
 void DisplayProgressBar(PanelCanvas& canvas, const BurnState& state);

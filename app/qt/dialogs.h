@@ -5,7 +5,7 @@
 #include <QString>
 #include <optional>
 
-#include "burn/operator.h"
+#include "core/operator.h"
 
 class QWidget;
 

@@ -18,8 +18,8 @@
 
 #include "app/qt/dialogs.h"
 #include "burn/burn_control.h"
-#include "burn/burn_state.h"
-#include "burn/memory_image.h"
+#include "core/burn_state.h"
+#include "core/memory_image.h"
 #include "burn/start_burn.h"
 #include "link/link.h"
 

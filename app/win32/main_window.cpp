@@ -10,11 +10,11 @@
 
 #include "app/win32/gdi_canvas.h"
 #include "burn/burn_control.h"
-#include "burn/burn_state.h"
-#include "burn/catalogue.h"
+#include "core/burn_state.h"
+#include "core/catalogue.h"
 #include "burn/start_burn.h"
 #include "link/system_opener.h"
-#include "link/win32_port_list.h"
+#include "link/port_list.h"
 #include "res/builtin_image.h"
 #include "res/resource_image.h"
 
@@ -128,24 +128,13 @@ void EnumUSBPort(App& a) {
   a.totalComPort = 1;
 }
 
-// The model of this build: the built-in image's name up to its first "_", as the sorted list
-// finds it (ignoring case), else the list's first entry.
+// The model of this build, shown as the list's selected entry.
 void SelectDefaultModel(App& a, HWND hPLCList) {
-  const std::string_view fileName = BuiltinImageName();
-  const std::size_t underscore = fileName.find('_');
-  std::string selectedPLC(underscore == std::string_view::npos ? std::string_view{}
-                                                                : fileName.substr(0, underscore));
-  const LRESULT k = selectedPLC.empty()
-                        ? CB_ERR
-                        : SendMessageA(hPLCList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                       reinterpret_cast<LPARAM>(selectedPLC.c_str()));
-  if (k != CB_ERR) {
-    SendMessageA(hPLCList, CB_SETCURSEL, k, 0);
-  } else {
-    SendMessageA(hPLCList, CB_SETCURSEL, 0, 0);
-    selectedPLC = ListText(hPLCList, 0);
-  }
-  if (const auto row = FindModel(selectedPLC)) a.selection.SelectModel(*row);
+  a.selection.SelectModel(ModelFromImageName(BuiltinImageName()));
+  const std::string selectedPLC(a.selection.Model().name);
+  const LRESULT k = SendMessageA(hPLCList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(selectedPLC.c_str()));
+  SendMessageA(hPLCList, CB_SETCURSEL, k == CB_ERR ? 0 : k, 0);
 }
 
 void ChoosePort(App& a, HWND list) {

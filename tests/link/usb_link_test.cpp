@@ -30,7 +30,7 @@ struct Fixture {
     usb->realTime = realTime;
     UsbHandle h = kNoUsbHandle;
     usb->Open(1, &h);
-    UsbLink::Clock clock;
+    LinkClock clock;
     if (!realTime) clock = [u = usb.get()] { return u->clock.NowMs(); };
     link = UsbLink::Attach(usb, h, clock);
     link->SetTimeouts(StepTimeouts(200));

@@ -85,8 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
                    kNone,
                    kPlc1 + "\\",
                    false}),
-    [](const auto& info) {
-      std::string name = info.param.what;
+    [](const auto& param) {
+      std::string name = param.param.what;
       for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
       return name;
     });

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "link/win32_port_list.h"
+#include "link/port_list.h"
 
 namespace plcburn {
 namespace {

@@ -1,4 +1,5 @@
-#include "link/win32_serial.h"
+#include "link/serial_link.h"
+#include "link/win32_handle_link.h"
 
 #include <gtest/gtest.h>
 
@@ -35,14 +36,14 @@ TEST(SetLineFields, SetsTheProfileAndKeepsEveryOtherField) {
   }
 }
 
-TEST(ComDevicePath, PrefixesListedNamesOnly) {
-  EXPECT_EQ(ComDevicePath("COM3"), "\\\\.\\COM3");
-  EXPECT_EQ(ComDevicePath("COM12"), "\\\\.\\COM12");
-  EXPECT_EQ(ComDevicePath("\\\\.\\COM4"), "\\\\.\\COM4");
+TEST(SerialDevicePath, PrefixesListedNamesOnly) {
+  EXPECT_EQ(SerialDevicePath("COM3"), "\\\\.\\COM3");
+  EXPECT_EQ(SerialDevicePath("COM12"), "\\\\.\\COM12");
+  EXPECT_EQ(SerialDevicePath("\\\\.\\COM4"), "\\\\.\\COM4");
 }
 
-TEST(OpenComPort, AnAbsentPortGivesNoLink) {
-  EXPECT_EQ(OpenComPort("COM97").link, nullptr);
+TEST(OpenSerialPort, AnAbsentPortGivesNoLink) {
+  EXPECT_EQ(OpenSerialPort("COM97").link, nullptr);
 }
 
 // The overlapped transfers, on a named pipe that the test serves from the other end.
@@ -57,7 +58,7 @@ class PipeLink : public ::testing::Test {
     const HANDLE client = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(client, INVALID_HANDLE_VALUE);
-    link_ = std::make_unique<Win32SerialLink>(client);
+    link_ = std::make_unique<Win32HandleLink>(client);
   }
   void TearDown() override {
     if (peer_.joinable()) peer_.join();
@@ -86,7 +87,7 @@ class PipeLink : public ::testing::Test {
   }
 
   HANDLE server_ = INVALID_HANDLE_VALUE;
-  std::unique_ptr<Win32SerialLink> link_;
+  std::unique_ptr<Win32HandleLink> link_;
   std::thread peer_;
 };
 

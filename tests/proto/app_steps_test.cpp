@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "burn/result_codes.h"
+#include "core/result_codes.h"
 #include "tests/proto/step_fixture.h"
 
 namespace plcburn {

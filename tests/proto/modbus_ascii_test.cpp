@@ -41,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
         LrcCase{"zero_length_checks_nothing", "ZZ", 0, 0, "ZZ"},
         LrcCase{"odd_length_leaves_the_last_character", "01FZ", 3, 1, std::string("\x01", 1) + "1FZ"},
         LrcCase{"sum_of_one_equals_bad_character", "01", 2, 1, std::string("\x01", 1)}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(BuildFrame, AppendsLrcAndLineEnd) {
   const std::vector<std::uint8_t> probe{0x00, 0x64, 0x01, 0x59, 0x01};

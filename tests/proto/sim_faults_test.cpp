@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "burn/result_codes.h"
+#include "core/result_codes.h"
 #include "proto/app_steps.h"
 #include "proto/block_transfer.h"
 #include "proto/boot_steps.h"
@@ -69,7 +69,7 @@ TEST(SimFaults, StepThatMeetsTheFaultReturnsItsCode) {
     VirtualClock clock;
     SimLink link(sim, clock);
     BurnState state;
-    StepContext ctx{state, sim.Model(), &link, image.data(), static_cast<std::uint32_t>(image.size())};
+    StepContext ctx{state, sim.Model(), &link, ImageCursor(image), static_cast<std::uint32_t>(image.size())};
     EXPECT_EQ(c.step(ctx, link), c.expected) << c.fault << " on " << c.model;
   }
 }
@@ -79,7 +79,7 @@ TEST(SimFaults, GarbageBeforeTheFirstReplyIsDrainedByTheDummyFrames) {
   VirtualClock clock;
   SimLink link(sim, clock);
   BurnState state;
-  StepContext ctx{state, sim.Model(), &link, nullptr, 0};
+  StepContext ctx{state, sim.Model(), &link, {}, 0};
   DummyComm(ctx, link);
   EXPECT_EQ(ConfirmComm(ctx, link), RC_APP_MODE);
   EXPECT_EQ(state.totalErrCounter, 0);

@@ -1,13 +1,17 @@
 // The Windows link on a real COM port: a pseudo-terminal that Wine offers as a COM port, served
 // by wine_port.py's echo peer.
 
+// clang-format off
+#include <windows.h>
+// clang-format on
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <thread>
 
-#include "link/win32_serial.h"
+#include "link/serial_link.h"
 
 namespace plcburn {
 namespace {
@@ -17,7 +21,7 @@ class ComLink : public ::testing::Test {
   void SetUp() override {
     const char* port = std::getenv("PLCBURN_TEST_COM");
     if (port == nullptr) GTEST_SKIP() << "run through wine_port.py";
-    OpenResult opened = OpenComPort(port);
+    OpenResult opened = OpenSerialPort(port);
     ASSERT_NE(opened.link, nullptr) << port;
     link_ = std::move(opened.link);
     ASSERT_TRUE(link_->ApplyLineProfile(kBootProfile));

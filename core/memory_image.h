@@ -1,10 +1,11 @@
 #pragma once
 // An image held in memory (built in, or read from a file), released once.
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
-#include "burn/operator.h"
+#include "core/image_source.h"
 
 namespace plcburn {
 
@@ -13,6 +14,9 @@ class MemoryImage : public ImageSource {
   explicit MemoryImage(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   explicit MemoryImage(std::vector<std::uint8_t> owned)
       : owned_(std::move(owned)), bytes_(owned_) {}
+  // A copy would keep a span into the other image's vector.
+  MemoryImage(const MemoryImage&) = delete;
+  MemoryImage& operator=(const MemoryImage&) = delete;
 
   const std::uint8_t* Data() const override { return bytes_.data(); }
   std::uint32_t Length() const override { return static_cast<std::uint32_t>(bytes_.size()); }

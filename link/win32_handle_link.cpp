@@ -1,4 +1,6 @@
-#include "link/win32_serial.h"
+#include "link/win32_handle_link.h"
+
+#include "link/serial_link.h"
 
 #include <algorithm>
 
@@ -6,11 +8,9 @@ namespace plcburn {
 
 namespace {
 
-// Windows-style total time-out from now, in GetTickCount64 milliseconds.
-ULONGLONG DeadlineFor(std::uint32_t multiplier, std::uint32_t constant, std::size_t n) {
-  const std::uint64_t ms =
-      std::min<std::uint64_t>(std::uint64_t{multiplier} * n + constant, 0xFFFFFFFFu);
-  return GetTickCount64() + ms;
+// Windows-style total time-out, in milliseconds.
+std::uint64_t TotalMs(std::uint32_t multiplier, std::uint32_t constant, std::size_t n) {
+  return std::min<std::uint64_t>(std::uint64_t{multiplier} * n + constant, 0xFFFFFFFFu);
 }
 
 bool DeviceGone(DWORD err) {
@@ -21,18 +21,19 @@ bool DeviceGone(DWORD err) {
 
 }  // namespace
 
-Win32SerialLink::Win32SerialLink(HANDLE handle)
+Win32HandleLink::Win32HandleLink(HANDLE handle, LinkClock nowMs)
     : handle_(handle),
+      nowMs_(nowMs ? std::move(nowMs) : SteadyClockMs),
       ioDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
-Win32SerialLink::~Win32SerialLink() {
+Win32HandleLink::~Win32HandleLink() {
   Close();
   CloseHandle(ioDone_);
   CloseHandle(stop_);
 }
 
-DWORD Win32SerialLink::Transfer(Op op, std::uint8_t* buf, std::size_t n, ULONGLONG deadline) {
+DWORD Win32HandleLink::Transfer(Op op, std::uint8_t* buf, std::size_t n, std::uint64_t deadline) {
   OVERLAPPED ov{};
   ov.hEvent = ioDone_;
   ResetEvent(ioDone_);
@@ -45,7 +46,7 @@ DWORD Win32SerialLink::Transfer(Op op, std::uint8_t* buf, std::size_t n, ULONGLO
       if (DeviceGone(err)) broken_ = true;
       return 0;
     }
-    const ULONGLONG now = GetTickCount64();
+    const std::uint64_t now = nowMs_();
     const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
     const HANDLE waits[2] = {ioDone_, stop_};
     if (WaitForMultipleObjects(2, waits, FALSE, left) != WAIT_OBJECT_0) CancelIoEx(handle_, &ov);
@@ -60,12 +61,12 @@ DWORD Win32SerialLink::Transfer(Op op, std::uint8_t* buf, std::size_t n, ULONGLO
   return moved;
 }
 
-std::size_t Win32SerialLink::Gather(Op op, std::uint8_t* buf, std::size_t n, ULONGLONG deadline) {
+std::size_t Win32HandleLink::Gather(Op op, std::uint8_t* buf, std::size_t n, std::uint64_t deadline) {
   std::size_t done = 0;
   while (done < n && !broken_ && !interrupted_.load()) {
-    const ULONGLONG before = GetTickCount64();
+    const std::uint64_t before = nowMs_();
     done += Transfer(op, buf + done, n - done, deadline);
-    const ULONGLONG now = GetTickCount64();
+    const std::uint64_t now = nowMs_();
     if (now >= deadline) break;
     // A driver that answers at once with nothing would otherwise make this a busy loop.
     if (done < n && now == before) WaitForSingleObject(stop_, 1);
@@ -73,22 +74,22 @@ std::size_t Win32SerialLink::Gather(Op op, std::uint8_t* buf, std::size_t n, ULO
   return done;
 }
 
-std::size_t Win32SerialLink::Read(std::uint8_t* buf, std::size_t n) {
+std::size_t Win32HandleLink::Read(std::uint8_t* buf, std::size_t n) {
   if (handle_ == INVALID_HANDLE_VALUE) return 0;
-  const ULONGLONG deadline =
-      DeadlineFor(timeouts_.ReadTotalTimeoutMultiplier, timeouts_.ReadTotalTimeoutConstant, n);
+  const std::uint64_t deadline =
+      nowMs_() + TotalMs(timeouts_.ReadTotalTimeoutMultiplier, timeouts_.ReadTotalTimeoutConstant, n);
   return Gather(Op::Read, buf, n, deadline);
 }
 
-std::size_t Win32SerialLink::Write(const std::uint8_t* data, std::size_t n) {
+std::size_t Win32HandleLink::Write(const std::uint8_t* data, std::size_t n) {
   if (handle_ == INVALID_HANDLE_VALUE) return 0;
-  const ULONGLONG deadline =
-      DeadlineFor(timeouts_.WriteTotalTimeoutMultiplier, timeouts_.WriteTotalTimeoutConstant, n);
+  const std::uint64_t deadline = nowMs_() + TotalMs(timeouts_.WriteTotalTimeoutMultiplier,
+                                                    timeouts_.WriteTotalTimeoutConstant, n);
   // WriteFile does not write into its buffer; the cast only shares Transfer with reads.
   return Gather(Op::Write, const_cast<std::uint8_t*>(data), n, deadline);
 }
 
-bool Win32SerialLink::SetTimeouts(const CommTimeouts& timeouts) {
+bool Win32HandleLink::SetTimeouts(const CommTimeouts& timeouts) {
   timeouts_ = timeouts;
   if (handle_ == INVALID_HANDLE_VALUE) return false;
   COMMTIMEOUTS t{};
@@ -100,7 +101,7 @@ bool Win32SerialLink::SetTimeouts(const CommTimeouts& timeouts) {
   return SetCommTimeouts(handle_, &t) != 0;
 }
 
-bool Win32SerialLink::ApplyLineProfile(const LineProfile& profile) {
+bool Win32HandleLink::ApplyLineProfile(const LineProfile& profile) {
   if (handle_ == INVALID_HANDLE_VALUE) return false;
   DCB dcbSerialParams{};
   dcbSerialParams.DCBlength = sizeof dcbSerialParams;
@@ -109,48 +110,16 @@ bool Win32SerialLink::ApplyLineProfile(const LineProfile& profile) {
   return SetCommState(handle_, &dcbSerialParams) != 0 && read;
 }
 
-void SetLineFields(DCB& dcb, const LineProfile& profile) {
-  dcb.BaudRate = profile.BaudRate;
-  dcb.ByteSize = profile.ByteSize;
-  dcb.Parity = static_cast<BYTE>(profile.parity);
-  dcb.StopBits = profile.StopBits;
-  dcb.fDtrControl = profile.dtrOn ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-  dcb.fRtsControl = profile.rtsOn ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-}
-
-void Win32SerialLink::Close() {
+void Win32HandleLink::Close() {
   const HANDLE h = handle_;
   if (h == INVALID_HANDLE_VALUE) return;
   handle_ = INVALID_HANDLE_VALUE;
   CloseHandle(h);
 }
 
-void Win32SerialLink::Interrupt() {
+void Win32HandleLink::Interrupt() {
   interrupted_.store(true);
   SetEvent(stop_);
-}
-
-std::string ComDevicePath(const std::string& portName) {
-  if (portName.rfind("\\\\", 0) == 0) return portName;
-  return "\\\\.\\" + portName;
-}
-
-OpenResult OpenComPort(const std::string& portName) {
-  const HANDLE h = CreateFileA(ComDevicePath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                               nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return OpenResult{nullptr, OpenFailureReason(GetLastError(), portName)};
-  return OpenResult{std::make_unique<Win32SerialLink>(h), {}};
-}
-
-std::string OpenFailureReason(DWORD err, const std::string& portName) {
-  switch (err) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return portName + " is in use by another program: close it there and try again";
-    default:
-      return {};
-  }
 }
 
 }  // namespace plcburn

@@ -19,13 +19,13 @@
 
 namespace plcburn {
 
-class Win32SerialLink : public Link {
+class Win32HandleLink : public Link {
  public:
   // Takes ownership of `handle`, which must have been opened with FILE_FLAG_OVERLAPPED.
-  explicit Win32SerialLink(HANDLE handle);
-  ~Win32SerialLink() override;
-  Win32SerialLink(const Win32SerialLink&) = delete;
-  Win32SerialLink& operator=(const Win32SerialLink&) = delete;
+  explicit Win32HandleLink(HANDLE handle, LinkClock nowMs = {});
+  ~Win32HandleLink() override;
+  Win32HandleLink(const Win32HandleLink&) = delete;
+  Win32HandleLink& operator=(const Win32HandleLink&) = delete;
 
   std::size_t Write(const std::uint8_t* data, std::size_t n) override;
   std::size_t Read(std::uint8_t* buf, std::size_t n) override;
@@ -36,31 +36,17 @@ class Win32SerialLink : public Link {
 
  private:
   enum class Op { Read, Write };
-  // One overlapped transfer, waited for until `deadline` (GetTickCount64) or Interrupt.
-  DWORD Transfer(Op op, std::uint8_t* buf, std::size_t n, ULONGLONG deadline);
-  std::size_t Gather(Op op, std::uint8_t* buf, std::size_t n, ULONGLONG deadline);
+  // One overlapped transfer, waited for until `deadline` (on the link's clock) or Interrupt.
+  DWORD Transfer(Op op, std::uint8_t* buf, std::size_t n, std::uint64_t deadline);
+  std::size_t Gather(Op op, std::uint8_t* buf, std::size_t n, std::uint64_t deadline);
 
   HANDLE handle_;
+  LinkClock nowMs_;
   const HANDLE ioDone_;  // manual-reset event of the transfer in progress
   const HANDLE stop_;    // manual-reset event set by Interrupt, never cleared
   std::atomic<bool> interrupted_{false};
   bool broken_ = false;  // the device is gone: nothing more can move
   CommTimeouts timeouts_ = StepTimeouts(3000);
 };
-
-// "COM12" opens as "\\.\COM12": the plain name only reaches COM1 to COM9. A name that already
-// starts with "\\" is taken as given.
-std::string ComDevicePath(const std::string& portName);
-
-// Opens a COM port exclusively. No line profile or time-out is applied yet.
-OpenResult OpenComPort(const std::string& portName);
-
-// Writes the profile's speed, data bits, parity, stop bits and the DTR/RTS control into `dcb`,
-// leaving every other field as the port had it.
-void SetLineFields(DCB& dcb, const LineProfile& profile);
-
-// The hint shown under the open failure for the Win32 error `err`, or "" when there is nothing
-// to add.
-std::string OpenFailureReason(DWORD err, const std::string& portName);
 
 }  // namespace plcburn

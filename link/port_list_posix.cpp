@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kPortNameMax = 9;
-
 // The 8250 driver registers every ttyS it could have, with or without a UART behind it; only
 // the port itself can tell.
 bool UartPresent(const std::string& devPath) {

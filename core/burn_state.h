@@ -9,11 +9,21 @@
 #include <string>
 #include <string_view>
 
-#include "burn/catalogue.h"
+#include "core/catalogue.h"
 
 namespace plcburn {
 
 enum Status : std::int32_t { IDLE = 0, ERASE = 1, PROGRAM = 2 };
+
+// The word the panel and the CLI show for `flashStatus`; empty for any other value.
+constexpr std::string_view PhaseWord(std::int32_t flashStatus) {
+  switch (flashStatus) {
+    case IDLE: return "Idle";
+    case ERASE: return "Erasing";
+    case PROGRAM: return "Programming";
+    default: return {};
+  }
+}
 
 struct BurnState {
   std::atomic<std::int32_t> flashStatus{IDLE};

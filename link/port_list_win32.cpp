@@ -1,4 +1,4 @@
-#include "link/win32_port_list.h"
+#include "link/port_list.h"
 
 // clang-format off
 #include <windows.h>
@@ -16,7 +16,7 @@ std::optional<std::string> ComPortFromFriendlyName(std::string_view friendlyName
   const std::size_t begin = com + 1;
   const std::size_t end = friendlyName.rfind(')');
   if (end == std::string_view::npos || end < begin) return std::nullopt;
-  if (end - begin > kMaxPortName) return std::nullopt;
+  if (end - begin > kPortNameMax) return std::nullopt;
   return std::string(friendlyName.substr(begin, end - begin));
 }
 

@@ -1,4 +1,4 @@
-#include "burn/catalogue.h"
+#include "core/catalogue.h"
 
 #include <algorithm>
 #include <cctype>
@@ -139,6 +139,13 @@ constexpr std::array<ModelRules, kModelCount> MakeRules() {
 }
 
 constexpr std::array<ModelRules, kModelCount> kRules = MakeRules();
+
+constexpr bool EveryBlockFitsTheTransmitBuffer() {
+  for (const ModelRules& m : kRules)
+    if (m.blockSize == 0 || m.blockSize > kMaxBlockSize) return false;
+  return true;
+}
+static_assert(EveryBlockFitsTheTransmitBuffer());
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

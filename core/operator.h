@@ -1,5 +1,6 @@
 #pragma once
-// What a burn needs from the front end that runs it, and from the image it writes.
+// What a burn needs from the front end that runs it: message boxes, the start control, the
+// elapsed-seconds timer and a pause.
 
 #include <cstdint>
 #include <string_view>
@@ -17,15 +18,6 @@ class Operator {
   // Stops the elapsed-seconds count.
   virtual void StopTimer() = 0;
   virtual void WaitMs(std::uint32_t ms) = 0;
-};
-
-// The firmware image of one burn: read in place, released exactly once at the burn's end.
-class ImageSource {
- public:
-  virtual ~ImageSource() = default;
-  virtual const std::uint8_t* Data() const = 0;
-  virtual std::uint32_t Length() const = 0;
-  virtual void Release() = 0;
 };
 
 }  // namespace plcburn

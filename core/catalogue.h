@@ -12,6 +12,8 @@ namespace plcburn {
 
 inline constexpr std::size_t kModelCount = 17;
 inline constexpr std::size_t kModelNameSize = 15;  // bytes per name, zero-terminated
+// The largest block a transfer carries: the transmit buffer is sized for it.
+inline constexpr std::uint32_t kMaxBlockSize = 256;
 
 inline constexpr char plcList[kModelCount][kModelNameSize] = {
     "TR7-MX7", "QN4",  "QW4", "QK4",   "TR7-B",     "VL",

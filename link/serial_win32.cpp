@@ -1,0 +1,44 @@
+#include "link/serial_link.h"
+
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+#include "link/win32_handle_link.h"
+
+namespace plcburn {
+
+bool SetLineFields(DCB& dcb, const LineProfile& profile) {
+  dcb.BaudRate = profile.BaudRate;
+  dcb.ByteSize = profile.ByteSize;
+  dcb.Parity = static_cast<BYTE>(profile.parity);
+  dcb.StopBits = profile.StopBits;
+  dcb.fDtrControl = profile.dtrOn ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  dcb.fRtsControl = profile.rtsOn ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+  return true;
+}
+
+std::string SerialDevicePath(const std::string& portName) {
+  if (portName.rfind("\\\\", 0) == 0) return portName;
+  return "\\\\.\\" + portName;
+}
+
+OpenResult OpenSerialPort(const std::string& portName, LinkClock nowMs) {
+  const HANDLE h = CreateFileA(SerialDevicePath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                               nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return OpenResult{nullptr, OpenFailureReason(static_cast<std::uint32_t>(GetLastError()), portName)};
+  return OpenResult{std::make_unique<Win32HandleLink>(h, std::move(nowMs)), {}};
+}
+
+std::string OpenFailureReason(std::uint32_t systemError, const std::string& portName) {
+  switch (systemError) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return portName + " is in use by another program: close it there and try again";
+    default:
+      return {};
+  }
+}
+
+}  // namespace plcburn

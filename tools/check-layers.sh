@@ -1,0 +1,27 @@
+#!/bin/sh
+# Fails when a folder includes a header of a folder above it. Bottom to top: core, link, proto,
+# burn, then app and sim (which never include each other); res sits on core alone.
+set -eu
+cd "$(dirname "$0")/.."
+status=0
+check() {
+  folder=$1
+  allowed=$2
+  # Our own headers are included by folder name: "core/catalogue.h".
+  found=$(grep -rnoE '^[[:space:]]*#[[:space:]]*include[[:space:]]+"[a-z0-9_]+/' "$folder" \
+    --include='*.h' --include='*.cpp' --include='*.in' | grep -vE "\"($allowed)/" || true)
+  if [ -n "$found" ]; then
+    echo "$folder/ may include only $allowed:"
+    echo "$found"
+    status=1
+  fi
+}
+check core 'core'
+check link 'core|link'
+check proto 'core|link|proto'
+check burn 'core|link|proto|burn'
+check res 'core|res'
+check sim 'core|link|proto|sim'
+check app 'core|link|proto|burn|res|app'
+[ "$status" -eq 0 ] && echo "layering: no folder includes one above it"
+exit "$status"

@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/memory_image.h"
 #include "burn/start_burn.h"
+#include "core/memory_image.h"
 #include "link/serial_link.h"
 #include "res/builtin_image.h"
 
@@ -33,7 +33,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 // Wire time of `bytes` characters at `baud`, with a start bit, data bits, parity and a stop bit.
 double WireSeconds(std::size_t bytes, std::uint32_t baud, int bitsPerChar) {
@@ -112,12 +114,13 @@ class MeasuringLink : public Link {
 
 class MeasuringOpener : public LinkOpener {
  public:
-  MeasuringOpener(const BurnState& state, std::uint32_t baud, std::map<std::string, PhaseFigures>& phases,
-                  std::vector<double>& blocks)
+  MeasuringOpener(const BurnState& state, std::uint32_t baud,
+                  std::map<std::string, PhaseFigures>& phases, std::vector<double>& blocks)
       : state_(state), baud_(baud), phases_(phases), blocks_(blocks) {}
   OpenResult OpenCom(const std::string& port) override {
     OpenResult r = OpenSerialPort(port);
-    if (r.link) r.link = std::make_unique<MeasuringLink>(std::move(r.link), state_, baud_, phases_, blocks_);
+    if (r.link)
+      r.link = std::make_unique<MeasuringLink>(std::move(r.link), state_, baud_, phases_, blocks_);
     return r;
   }
   OpenResult OpenUsb() override { return {nullptr, "the bench burns through a pseudo-terminal"}; }
@@ -153,7 +156,8 @@ class BenchOperator : public Operator {
 };
 
 // Runs plcsim on a pseudo-terminal; returns its pid and the pty path.
-pid_t StartSim(const std::string& plcsim, const std::string& model, bool lineRate, std::string& pty) {
+pid_t StartSim(const std::string& plcsim, const std::string& model, bool lineRate,
+               std::string& pty) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return -1;
   posix_spawn_file_actions_t actions;
@@ -255,8 +259,9 @@ int main(int argc, char** argv) {
                 wire.floor, wire.total / wire.floor);
     const RunResult host = Burn(argv[1], model, false);
     failures += host.ok ? 0 : 1;
-    std::printf("  without line rate: %.3f s in all, median block exchange %.1f us over %zu blocks\n",
-                host.total, Median(host.blocks) * 1e6, host.blocks.size());
+    std::printf(
+        "  without line rate: %.3f s in all, median block exchange %.1f us over %zu blocks\n",
+        host.total, Median(host.blocks) * 1e6, host.blocks.size());
   }
   return failures == 0 ? 0 : 1;
 }

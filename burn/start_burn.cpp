@@ -15,7 +15,9 @@ namespace {
 constexpr std::string_view kError = "ERROR";
 constexpr std::string_view kInformation = "Information";
 
-bool IsDevicePath(const std::string& port) { return port.find('/') != std::string::npos; }
+bool IsDevicePath(const std::string& port) {
+  return port.find('/') != std::string::npos;
+}
 
 class Burn {
  public:
@@ -71,8 +73,7 @@ class Burn {
   bool ModelCheckPasses() {
     bool plcIsFlaggedVariant = false;
     switch (model_.modelCheck) {
-      case ModelCheck::None:
-        return true;
+      case ModelCheck::None: return true;
       case ModelCheck::VersionA:
         read_fu_version_A(ctx_);  // informative only
         return true;
@@ -81,9 +82,7 @@ class Burn {
         plcIsFlaggedVariant = D1386 == 0x4138 || D1386 == 0x4137;
         break;
       }
-      case ModelCheck::D1148:
-        plcIsFlaggedVariant = READ_D1148(ctx_, *link_) != 0;
-        break;
+      case ModelCheck::D1148: plcIsFlaggedVariant = READ_D1148(ctx_, *link_) != 0; break;
     }
     if (plcIsFlaggedVariant == model_.isFlaggedVariant) return true;
     Fail(model_.variantMismatchMessage);
@@ -120,8 +119,8 @@ class Burn {
   bool OpenLink() {
     // The window may have changed the port since the last open.
     port_ = s_.selection.ComPort();
-    OpenResult opened = model_.IsUsb() && !IsDevicePath(port_) ? s_.opener.OpenUsb()
-                                                                : s_.opener.OpenCom(port_);
+    OpenResult opened =
+        model_.IsUsb() && !IsDevicePath(port_) ? s_.opener.OpenUsb() : s_.opener.OpenCom(port_);
     openFailure_ = opened.reason;
     link_ = std::move(opened.link);
     ctx_.hSerial = link_.get();

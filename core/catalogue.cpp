@@ -15,13 +15,15 @@ constexpr std::string_view kSize480K = "The file size EXCEEDS the MAXIMUM size (
 constexpr std::string_view kBelow4K = "The file size is BELOW the MINIMUM size (4 * 1024)";
 
 constexpr std::string_view kReplug = "Please REPLUG the USB Cable, and then press OK to continue";
-constexpr std::string_view kPowerCycle = "Please POWER OFF=>ON the PLC, and then press OK to continue";
+constexpr std::string_view kPowerCycle =
+    "Please POWER OFF=>ON the PLC, and then press OK to continue";
 
 constexpr std::string_view kTr7Mismatch = "Check PLC, TR7-MX7 is different than TR7-B";
 constexpr std::string_view kFound48 = "Check PLC, 16QK4 is different than 48QK4";
 constexpr std::string_view kFound16 = "Check PLC, 48QK4 is different than 16QK4";
 
-constexpr std::string_view kUsbSuccess = "Firmware update is SUCCESSFUL!, please REPLUG the USB cable";
+constexpr std::string_view kUsbSuccess =
+    "Firmware update is SUCCESSFUL!, please REPLUG the USB cable";
 constexpr std::string_view kComSuccess = "Firmware update is SUCCESSFUL";
 
 // Defaults shared by most COM models; each row below states only where it differs.
@@ -172,18 +174,14 @@ std::uint16_t ModelRules::ExpectedBootId() const {
 
 std::uint16_t ModelRules::TotalPages(std::uint32_t fileLength) const {
   switch (pageRule) {
-    case PageRule::Per128K:
-      return static_cast<std::uint16_t>((fileLength >> 17) + 1);
-    case PageRule::Per16K:
-      return static_cast<std::uint16_t>((fileLength >> 14) + 1);
+    case PageRule::Per128K: return static_cast<std::uint16_t>((fileLength >> 17) + 1);
+    case PageRule::Per16K: return static_cast<std::uint16_t>((fileLength >> 14) + 1);
     case PageRule::Per4KAfterTail: {
       const std::uint32_t sent = fileLength - unsentTail;
       return static_cast<std::uint16_t>((sent >> 12) + ((sent & 0xFFF) != 0 ? 1 : 0));
     }
-    case PageRule::FixedFour:
-      return 4;
-    case PageRule::Per2K:
-      return static_cast<std::uint16_t>((fileLength >> 11) + 1);
+    case PageRule::FixedFour: return 4;
+    case PageRule::Per2K: return static_cast<std::uint16_t>((fileLength >> 11) + 1);
   }
   return 0;
 }
@@ -193,7 +191,9 @@ std::int32_t ModelRules::TotalPackets(std::uint32_t fileLength) const {
   return static_cast<std::int32_t>((sent + blockSize - 1) / blockSize);
 }
 
-const ModelRules& ModelAt(std::size_t row) { return kRules.at(row); }
+const ModelRules& ModelAt(std::size_t row) {
+  return kRules.at(row);
+}
 
 std::optional<std::size_t> FindModel(std::string_view name) {
   for (std::size_t i = 0; i < kModelCount; ++i)

@@ -16,12 +16,11 @@ inline constexpr std::size_t kModelNameSize = 15;  // bytes per name, zero-termi
 inline constexpr std::uint32_t kMaxBlockSize = 256;
 
 inline constexpr char plcList[kModelCount][kModelNameSize] = {
-    "TR7-MX7", "QN4",  "QW4", "QK4",   "TR7-B",     "VL",
-    "QJ5",     "40MX7-PQN", "QW",  "TR7-D", "VL-K",      "QK4-K", "ZN500", "TR-MX-QJ4",
-    "MX7-GLT", "QK48", "TR7-F"};
-inline constexpr std::uint16_t plcID[kModelCount] = {
-    0x000C, 0x000E, 0x000F, 0x0013, 0x000C, 0x0015, 0x0000, 0x000D, 0x0008,
-    0xA001, 0xA002, 0xA003, 0x3000, 0x0003, 0xA006, 0x0013, 0x0017};
+    "TR7-MX7", "QN4",  "QW4",   "QK4",   "TR7-B",     "VL",      "QJ5",  "40MX7-PQN", "QW",
+    "TR7-D",   "VL-K", "QK4-K", "ZN500", "TR-MX-QJ4", "MX7-GLT", "QK48", "TR7-F"};
+inline constexpr std::uint16_t plcID[kModelCount] = {0x000C, 0x000E, 0x000F, 0x0013, 0x000C, 0x0015,
+                                                     0x0000, 0x000D, 0x0008, 0xA001, 0xA002, 0xA003,
+                                                     0x3000, 0x0003, 0xA006, 0x0013, 0x0017};
 
 enum class LinkKind { Com, Usb };
 
@@ -65,8 +64,8 @@ struct ModelRules {
   BootIdRule bootIdRule;
   bool readsBootVersion;
   PageRule pageRule;
-  std::uint32_t blockSize;     // image bytes per transfer block
-  std::uint32_t unsentTail;    // image bytes at the end that are never sent
+  std::uint32_t blockSize;   // image bytes per transfer block
+  std::uint32_t unsentTail;  // image bytes at the end that are never sent
 
   std::string_view successText;
   std::string_view successCaption;

@@ -16,8 +16,7 @@ std::string_view AppStepMessage(AppStep step, std::uint8_t code) {
     case 0x4:
       if (step == AppStep::SendErase_A) return "FLOW ERROR @ State 4";
       break;
-    case 0x5:
-      return "FLOW ERROR @ unknown state";
+    case 0x5: return "FLOW ERROR @ unknown state";
     case 0x6:
       if (step == AppStep::ConfirmComm) return "PLC in RUN MODE";
       break;
@@ -35,8 +34,7 @@ std::string_view AppStepMessage(AppStep step, std::uint8_t code) {
         case AppStep::SendErase_A: return "NO RESPONSE @ State 3";
       }
       break;
-    default:
-      break;
+    default: break;
   }
   switch (step) {
     case AppStep::ConfirmComm: return "UNKNOWN MESSAGE";

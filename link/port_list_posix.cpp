@@ -1,5 +1,3 @@
-#include "link/port_list.h"
-
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -10,6 +8,8 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+
+#include "link/port_list.h"
 
 namespace plcburn {
 

@@ -1,5 +1,3 @@
-#include "link/serial_link.h"
-
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -15,6 +13,8 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+
+#include "link/serial_link.h"
 
 namespace plcburn {
 
@@ -109,7 +109,8 @@ PosixSerialLink::Wait PosixSerialLink::WaitFor(short events, std::uint64_t deadl
     const std::uint64_t now = nowMs_();
     if (now >= deadline) return Wait::Stop;
     pollfd fds[2] = {{fd_, events, 0}, {wakeFd_, POLLIN, 0}};
-    const int r = ::poll(fds, 2, static_cast<int>(std::min<std::uint64_t>(deadline - now, INT_MAX)));
+    const int r =
+        ::poll(fds, 2, static_cast<int>(std::min<std::uint64_t>(deadline - now, INT_MAX)));
     if (r < 0) {
       if (errno == EINTR) continue;
       return Wait::Stop;
@@ -122,8 +123,8 @@ PosixSerialLink::Wait PosixSerialLink::WaitFor(short events, std::uint64_t deadl
 
 std::size_t PosixSerialLink::Read(std::uint8_t* buf, std::size_t n) {
   if (fd_ < 0 || hungUp_ || interrupted_.load()) return 0;
-  const std::uint64_t deadline =
-      nowMs_() + TotalMs(timeouts_.ReadTotalTimeoutMultiplier, timeouts_.ReadTotalTimeoutConstant, n);
+  const std::uint64_t deadline = nowMs_() + TotalMs(timeouts_.ReadTotalTimeoutMultiplier,
+                                                    timeouts_.ReadTotalTimeoutConstant, n);
   std::size_t got = 0;
   bool hangUpSeen = false;
   while (got < n) {
@@ -269,12 +270,9 @@ std::string OpenFailureReason(std::uint32_t systemError, const std::string& path
              ": add your user to the 'dialout' group (sudo usermod -aG dialout $USER) and log "
              "in again";
     case EBUSY:
-    case EWOULDBLOCK:
-      return path + " is in use by another program: close it there and try again";
-    case ENOTTY:
-      return path + " is not a serial port";
-    default:
-      return {};
+    case EWOULDBLOCK: return path + " is in use by another program: close it there and try again";
+    case ENOTTY: return path + " is not a serial port";
+    default: return {};
   }
 }
 

@@ -24,10 +24,12 @@ std::string SerialDevicePath(const std::string& portName) {
 }
 
 OpenResult OpenSerialPort(const std::string& portName, LinkClock nowMs) {
-  const HANDLE h = CreateFileA(SerialDevicePath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                               nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return OpenResult{nullptr, OpenFailureReason(static_cast<std::uint32_t>(GetLastError()), portName)};
+  const HANDLE h =
+      CreateFileA(SerialDevicePath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return OpenResult{nullptr,
+                      OpenFailureReason(static_cast<std::uint32_t>(GetLastError()), portName)};
   return OpenResult{std::make_unique<Win32HandleLink>(h, std::move(nowMs)), {}};
 }
 
@@ -36,8 +38,7 @@ std::string OpenFailureReason(std::uint32_t systemError, const std::string& port
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
       return portName + " is in use by another program: close it there and try again";
-    default:
-      return {};
+    default: return {};
   }
 }
 

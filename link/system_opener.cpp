@@ -9,6 +9,8 @@ OpenResult SystemLinkOpener::OpenCom(const std::string& portName) {
   return OpenSerialPort(portName);
 }
 
-OpenResult SystemLinkOpener::OpenUsb() { return OpenUsbLink(); }
+OpenResult SystemLinkOpener::OpenUsb() {
+  return OpenUsbLink();
+}
 
 }  // namespace plcburn

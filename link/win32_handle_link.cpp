@@ -1,8 +1,8 @@
 #include "link/win32_handle_link.h"
 
-#include "link/serial_link.h"
-
 #include <algorithm>
+
+#include "link/serial_link.h"
 
 namespace plcburn {
 
@@ -15,8 +15,8 @@ std::uint64_t TotalMs(std::uint32_t multiplier, std::uint32_t constant, std::siz
 
 bool DeviceGone(DWORD err) {
   return err == ERROR_DEVICE_NOT_CONNECTED || err == ERROR_BAD_COMMAND ||
-         err == ERROR_INVALID_HANDLE || err == ERROR_FILE_NOT_FOUND ||
-         err == ERROR_DEV_NOT_EXIST || err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA;
+         err == ERROR_INVALID_HANDLE || err == ERROR_FILE_NOT_FOUND || err == ERROR_DEV_NOT_EXIST ||
+         err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA;
 }
 
 }  // namespace
@@ -61,7 +61,8 @@ DWORD Win32HandleLink::Transfer(Op op, std::uint8_t* buf, std::size_t n, std::ui
   return moved;
 }
 
-std::size_t Win32HandleLink::Gather(Op op, std::uint8_t* buf, std::size_t n, std::uint64_t deadline) {
+std::size_t Win32HandleLink::Gather(Op op, std::uint8_t* buf, std::size_t n,
+                                    std::uint64_t deadline) {
   std::size_t done = 0;
   while (done < n && !broken_ && !interrupted_.load()) {
     const std::uint64_t before = nowMs_();
@@ -76,8 +77,8 @@ std::size_t Win32HandleLink::Gather(Op op, std::uint8_t* buf, std::size_t n, std
 
 std::size_t Win32HandleLink::Read(std::uint8_t* buf, std::size_t n) {
   if (handle_ == INVALID_HANDLE_VALUE) return 0;
-  const std::uint64_t deadline =
-      nowMs_() + TotalMs(timeouts_.ReadTotalTimeoutMultiplier, timeouts_.ReadTotalTimeoutConstant, n);
+  const std::uint64_t deadline = nowMs_() + TotalMs(timeouts_.ReadTotalTimeoutMultiplier,
+                                                    timeouts_.ReadTotalTimeoutConstant, n);
   return Gather(Op::Read, buf, n, deadline);
 }
 

@@ -108,6 +108,8 @@ OpenResult OpenUsbLink(SetupApi& api) {
   return OpenResult{std::make_unique<Win32HandleLink>(h), {}};
 }
 
-OpenResult OpenUsbLink() { return OpenUsbLink(SystemSetupApi()); }
+OpenResult OpenUsbLink() {
+  return OpenUsbLink(SystemSetupApi());
+}
 
 }  // namespace plcburn

@@ -82,25 +82,41 @@ std::uint8_t Classify(Classifier step, const std::uint8_t* rx) {
 std::uint16_t ReadRegister(StepContext& ctx, Link& link, const std::string& request) {
   link.SetTimeouts(StepTimeouts(kStepTimeoutMs));
   std::array<std::uint8_t, kLongReply> rxBuf{};
-  const Exchange exchange{Bytes(request), kShortReply,
-                          ModbusReply(kShortReply, [](const std::uint8_t*) { return true; }), {}};
+  const Exchange exchange{Bytes(request),
+                          kShortReply,
+                          ModbusReply(kShortReply, [](const std::uint8_t*) { return true; }),
+                          {}};
   if (!RunExchange(ctx, link, exchange, rxBuf.data())) return 0;
   return Word(rxBuf[4], rxBuf[5]);
 }
 
 }  // namespace
 
-std::string DummyRequest() { return Frame({0x00, 0x7F}); }
-std::string ProbeRequest(const ModelRules& m) { return Command(m.subByte, {0x01}); }
-std::string IdentityRequest(const ModelRules& m) { return Command(m.subByte, {'I', 'D'}); }
-std::string ReadD1386Request() { return Frame({0x00, 0x03, 0x15, 0x6A, 0x00, 0x01}); }
-std::string ReadD1148Request() { return Frame({0x00, 0x03, 0x14, 0x7C, 0x00, 0x01}); }
+std::string DummyRequest() {
+  return Frame({0x00, 0x7F});
+}
+std::string ProbeRequest(const ModelRules& m) {
+  return Command(m.subByte, {0x01});
+}
+std::string IdentityRequest(const ModelRules& m) {
+  return Command(m.subByte, {'I', 'D'});
+}
+std::string ReadD1386Request() {
+  return Frame({0x00, 0x03, 0x15, 0x6A, 0x00, 0x01});
+}
+std::string ReadD1148Request() {
+  return Frame({0x00, 0x03, 0x14, 0x7C, 0x00, 0x01});
+}
 // The version request keeps 01 59 for every model.
-std::string VersionRequestA() { return Command(0x59, {0x05}); }
+std::string VersionRequestA() {
+  return Command(0x59, {0x05});
+}
 std::string EraseRequestA(const ModelRules& m) {
   return Command(m.subByte, {'E', 'R', 'A', 'S', 'E'});
 }
-std::string EraseAckRequestA(const ModelRules& m) { return Command(m.subByte, {ACK}); }
+std::string EraseAckRequestA(const ModelRules& m) {
+  return Command(m.subByte, {ACK});
+}
 
 void DummyComm(StepContext& ctx, Link& hSerial) {
   ApplyAppProfileOnCom(ctx, hSerial);
@@ -120,9 +136,14 @@ std::uint8_t ConfirmComm(StepContext& ctx, Link& hSerial) {
   hSerial.SetTimeouts(StepTimeouts(kStepTimeoutMs));
   const std::string request = ProbeRequest(ctx.model);
   std::array<std::uint8_t, kLongReply> rxBuf{};
-  const Exchange exchange{Bytes(request), kLongReply, ModbusReply(kLongReply, [](const std::uint8_t* rx) {
-                            return rx[kAnswerCode] == RC_APP_MODE || rx[kAnswerCode] == RC_BOOT_MODE;
-                          }), {}};
+  const Exchange exchange{Bytes(request),
+                          kLongReply,
+                          ModbusReply(kLongReply,
+                                      [](const std::uint8_t* rx) {
+                                        return rx[kAnswerCode] == RC_APP_MODE ||
+                                               rx[kAnswerCode] == RC_BOOT_MODE;
+                                      }),
+                          {}};
   if (RunExchange(ctx, hSerial, exchange, rxBuf.data())) {
     ctx.state.errCounter.store(0);
     return rxBuf[kAnswerCode];
@@ -136,9 +157,14 @@ std::uint8_t CheckID_A(StepContext& ctx, Link& hSerial) {
   std::array<std::uint8_t, kLongReply> rxBuf{};
   const ModelRules& model = ctx.model;
   const Exchange exchange{
-      Bytes(request), kLongReply, ModbusReply(kLongReply, [&model](const std::uint8_t* rx) {
-        return rx[kAnswerCode] == ACK && model.AcceptsAppId(Word(rx[kHighByte], rx[kLowByte]));
-      }), {}};
+      Bytes(request),
+      kLongReply,
+      ModbusReply(kLongReply,
+                  [&model](const std::uint8_t* rx) {
+                    return rx[kAnswerCode] == ACK &&
+                           model.AcceptsAppId(Word(rx[kHighByte], rx[kLowByte]));
+                  }),
+      {}};
   if (RunExchange(ctx, hSerial, exchange, rxBuf.data())) return RC_OK;
   return Classify(Classifier::Identity, rxBuf.data());
 }
@@ -156,8 +182,10 @@ std::uint8_t read_fu_version_A(StepContext& ctx) {
   link.SetTimeouts(StepTimeouts(kStepTimeoutMs));
   const std::string request = VersionRequestA();
   std::array<std::uint8_t, kLongReply> rxBuf{};
-  const Exchange exchange{Bytes(request), kLongReply,
-                          ModbusReply(kLongReply, [](const std::uint8_t*) { return true; }), {}};
+  const Exchange exchange{Bytes(request),
+                          kLongReply,
+                          ModbusReply(kLongReply, [](const std::uint8_t*) { return true; }),
+                          {}};
   if (!RunExchange(ctx, link, exchange, rxBuf.data())) return 0;
   return rxBuf[kAnswerCode];
 }
@@ -170,21 +198,20 @@ std::uint8_t SendErase_A(StepContext& ctx, Link& hSerial) {
   const bool silentEraseIsDone = ctx.model.eraseDoneWithoutReply;
   bool silent = false;
 
-  const Exchange exchange{
-      Bytes(request), kLongReply,
-      [&](std::uint8_t* rx, std::size_t got) {
-        // Some models hand over without answering the erase at all.
-        silent = got < kLongReply && silentEraseIsDone;
-        if (silent) return true;
-        return got == kLongReply && CheckLRC(rx + 1, kLongReply - 3) == 0 &&
-               rx[kAnswerCode] == ACK;
-      },
-      [&]() {
-        ctx.state.errCounter.store(0);
-        if (silent) return true;
-        return hSerial.Write(Bytes(acknowledgement).data(), acknowledgement.size()) ==
-               acknowledgement.size();
-      }};
+  const Exchange exchange{Bytes(request), kLongReply,
+                          [&](std::uint8_t* rx, std::size_t got) {
+                            // Some models hand over without answering the erase at all.
+                            silent = got < kLongReply && silentEraseIsDone;
+                            if (silent) return true;
+                            return got == kLongReply && CheckLRC(rx + 1, kLongReply - 3) == 0 &&
+                                   rx[kAnswerCode] == ACK;
+                          },
+                          [&]() {
+                            ctx.state.errCounter.store(0);
+                            if (silent) return true;
+                            return hSerial.Write(Bytes(acknowledgement).data(),
+                                                 acknowledgement.size()) == acknowledgement.size();
+                          }};
   if (RunExchange(ctx, hSerial, exchange, rxBuf.data())) return RC_OK;
   return Classify(Classifier::Erase, rxBuf.data());
 }

@@ -66,7 +66,8 @@ std::uint8_t SendFW(StepContext& ctx, Link& hSerial) {
     txBuf[1] = packetNum;
     txBuf[2] = static_cast<std::uint8_t>(0xFF - packetNum);
     const bool wholeBlock = i < totalPacket - 1 || lastBlockBytes == 0;
-    const std::int32_t imageBytes = wholeBlock ? static_cast<std::int32_t>(dataSize) : lastBlockBytes;
+    const std::int32_t imageBytes =
+        wholeBlock ? static_cast<std::int32_t>(dataSize) : lastBlockBytes;
     if (!FileRead(ctx, data, imageBytes)) return RC_FAIL;
     std::fill(data + imageBytes, data + dataSize, SUB);
     const std::uint32_t crc = CRC(data, dataSize);

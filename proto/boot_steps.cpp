@@ -18,7 +18,8 @@ constexpr std::uint32_t kBootTimeoutMs = 3000;
 template <typename Test>
 bool ExchangeForAckAndWord(StepContext& ctx, Link& link, std::string_view command, Test test) {
   std::array<std::uint8_t, 3> rxBuf{};
-  const Exchange exchange{Bytes(command), rxBuf.size(),
+  const Exchange exchange{Bytes(command),
+                          rxBuf.size(),
                           [&test](std::uint8_t* rx, std::size_t got) {
                             return got == 3 && rx[0] == ACK &&
                                    test(static_cast<std::uint16_t>(rx[1] * 256 + rx[2]));
@@ -31,9 +32,11 @@ bool ExchangeForAckAndWord(StepContext& ctx, Link& link, std::string_view comman
 
 bool ExchangeForAck(StepContext& ctx, Link& link, const std::uint8_t* command, std::size_t length) {
   std::uint8_t rxChar = 0;
-  const Exchange exchange{{command, length}, 1,
-                          [](std::uint8_t* rx, std::size_t got) { return got == 1 && rx[0] == ACK; },
-                          {}};
+  const Exchange exchange{
+      {command, length},
+      1,
+      [](std::uint8_t* rx, std::size_t got) { return got == 1 && rx[0] == ACK; },
+      {}};
   return RunExchange(ctx, link, exchange, &rxChar);
 }
 

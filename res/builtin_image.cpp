@@ -9,6 +9,8 @@ std::span<const std::uint8_t> BuiltinImage() {
   return {plcburn_image_begin, static_cast<std::size_t>(plcburn_image_end - plcburn_image_begin)};
 }
 
-std::string_view BuiltinImageName() { return PLCBURN_IMAGE_NAME; }
+std::string_view BuiltinImageName() {
+  return PLCBURN_IMAGE_NAME;
+}
 
 }  // namespace plcburn

@@ -5,7 +5,9 @@ namespace plcburn {
 
 namespace {
 
-HRSRC FindImage() { return FindResourceA(nullptr, MAKEINTRESOURCEA(8), "BIN"); }
+HRSRC FindImage() {
+  return FindResourceA(nullptr, MAKEINTRESOURCEA(8), "BIN");
+}
 
 }  // namespace
 
@@ -36,6 +38,8 @@ std::span<const std::uint8_t> BuiltinImage() {
   return {data, SizeofResource(nullptr, hRSRC)};
 }
 
-std::string_view BuiltinImageName() { return PLCBURN_IMAGE_NAME; }
+std::string_view BuiltinImageName() {
+  return PLCBURN_IMAGE_NAME;
+}
 
 }  // namespace plcburn

@@ -33,10 +33,8 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
       return {std::nullopt, "unknown argument: " + a};
     }
   }
-  if (o.model.empty() != o.image.empty())
-    return {std::nullopt, "--model and --image go together"};
-  if (!o.model.empty() && !FindModel(o.model))
-    return {std::nullopt, "unknown model: " + o.model};
+  if (o.model.empty() != o.image.empty()) return {std::nullopt, "--model and --image go together"};
+  if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};
   return {o, ""};
 }
 

@@ -11,7 +11,7 @@ struct CliOptions {
   std::vector<std::string> ports;  // empty: the first entry of the port list
   std::string model;               // with `image`: replaces the build's model and image
   std::string image;
-  bool yes = false;                // answer reconnect prompts without waiting for Enter
+  bool yes = false;  // answer reconnect prompts without waiting for Enter
   bool listPorts = false;
   bool buildModel = false;  // print the model this build serves
   bool help = false;

@@ -25,12 +25,11 @@ bool IsTerminal(std::FILE* stream) {
 }  // namespace
 
 ConsoleBoard::ConsoleBoard(bool answerYes, std::FILE* out, std::FILE* progressOut)
-    : answerYes_(answerYes),
-      out_(out),
-      progressOut_(progressOut),
-      live_(IsTerminal(progressOut)) {}
+    : answerYes_(answerYes), out_(out), progressOut_(progressOut), live_(IsTerminal(progressOut)) {}
 
-ConsoleBoard::~ConsoleBoard() { Finish(); }
+ConsoleBoard::~ConsoleBoard() {
+  Finish();
+}
 
 std::size_t ConsoleBoard::Add(std::string label, BurnState& state) {
   Entry entry;
@@ -40,7 +39,9 @@ std::size_t ConsoleBoard::Add(std::string label, BurnState& state) {
   return entries_.size() - 1;
 }
 
-void ConsoleBoard::Start() { reporter_ = std::thread([this] { Report(); }); }
+void ConsoleBoard::Start() {
+  reporter_ = std::thread([this] { Report(); });
+}
 
 void ConsoleBoard::Finish() {
   {
@@ -64,9 +65,8 @@ std::string ConsoleBoard::ProgressLine(const Entry& e) const {
   const BurnState& s = *e.state;
   char line[128];
   std::snprintf(line, sizeof line, "%-11s %3d%%  errors %d/%d  %ds",
-                std::string(PhaseWord(s.flashStatus.load())).c_str(),
-                s.progress.load(), s.errCounter.load(), s.totalErrCounter.load(),
-                s.elapsedTime.load());
+                std::string(PhaseWord(s.flashStatus.load())).c_str(), s.progress.load(),
+                s.errCounter.load(), s.totalErrCounter.load(), s.elapsedTime.load());
   return Prefix(e) + line;
 }
 

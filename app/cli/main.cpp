@@ -5,14 +5,14 @@
 #include <iterator>
 #include <memory>
 #include <span>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
-#include "core/memory_image.h"
 #include "burn/start_burn.h"
+#include "core/memory_image.h"
 #include "link/port_list.h"
 #include "link/system_opener.h"
 #include "res/builtin_image.h"

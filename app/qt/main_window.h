@@ -18,9 +18,9 @@
 
 #include "app/qt/dialogs.h"
 #include "burn/burn_control.h"
+#include "burn/start_burn.h"
 #include "core/burn_state.h"
 #include "core/memory_image.h"
-#include "burn/start_burn.h"
 #include "link/link.h"
 
 class QComboBox;

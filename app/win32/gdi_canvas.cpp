@@ -20,9 +20,9 @@ void GdiCanvas::DrawText(int x, int y, std::string_view text) {
 }
 
 void GdiCanvas::DrawLogo(int x, int y) {
-  const auto bitmap = static_cast<HBITMAP>(LoadImageA(module_, MAKEINTRESOURCEA(kLogoResource),
-                                                      IMAGE_BITMAP, kLogoWidth, kLogoHeight,
-                                                      LR_DEFAULTCOLOR));
+  const auto bitmap =
+      static_cast<HBITMAP>(LoadImageA(module_, MAKEINTRESOURCEA(kLogoResource), IMAGE_BITMAP,
+                                      kLogoWidth, kLogoHeight, LR_DEFAULTCOLOR));
   if (bitmap == nullptr) return;
   const HDC memory = CreateCompatibleDC(hDC_);
   const HGDIOBJ previous = SelectObject(memory, bitmap);

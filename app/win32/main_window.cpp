@@ -10,11 +10,11 @@
 
 #include "app/win32/gdi_canvas.h"
 #include "burn/burn_control.h"
+#include "burn/start_burn.h"
 #include "core/burn_state.h"
 #include "core/catalogue.h"
-#include "burn/start_burn.h"
-#include "link/system_opener.h"
 #include "link/port_list.h"
+#include "link/system_opener.h"
 #include "res/builtin_image.h"
 #include "res/resource_image.h"
 
@@ -230,16 +230,13 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       }
       DestroyWindow(hwnd);
       return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcA(hwnd, message, wParam, lParam);
   }
 }
 
-HWND CreateChild(App& a, const char* cls, const char* text, DWORD style, int x, int y, int w,
-                 int h, int id) {
+HWND CreateChild(App& a, const char* cls, const char* text, DWORD style, int x, int y, int w, int h,
+                 int id) {
   return CreateWindowExA(0, cls, text, style, x, y, w, h, a.hwnd,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), a.instance, nullptr);
 }
@@ -288,8 +285,8 @@ int RunMainWindow(HINSTANCE hThisInstance, int nFunsterStil) {
   EnableWindow(hPLCList, FALSE);
 
   a.hComPortList = CreateChild(a, "COMBOBOX", "",
-                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP |
-                                   CBS_DROPDOWNLIST | CBS_SORT | CBS_HASSTRINGS,
+                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST |
+                                   CBS_SORT | CBS_HASSTRINGS,
                                160, 20, 100, 200, kPortListId);
   if (a.selection.Model().IsUsb()) {
     EnumUSBPort(a);

@@ -26,7 +26,8 @@ struct Shown {
 
 class RecordingOperator : public Operator {
  public:
-  explicit RecordingOperator(BurnState& state, VirtualClock& clock) : state_(state), clock_(clock) {}
+  explicit RecordingOperator(BurnState& state, VirtualClock& clock)
+      : state_(state), clock_(clock) {}
 
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override {
     messages.push_back({std::string(caption), std::string(text), icon, state_.flashStatus,
@@ -77,7 +78,8 @@ class MutingLink : public Link {
 
 class MutingOpener : public LinkOpener {
  public:
-  MutingOpener(SimOpener& inner, std::string command) : inner_(inner), command_(std::move(command)) {}
+  MutingOpener(SimOpener& inner, std::string command)
+      : inner_(inner), command_(std::move(command)) {}
   OpenResult OpenCom(const std::string& port) override { return Wrap(inner_.OpenCom(port)); }
   OpenResult OpenUsb() override { return Wrap(inner_.OpenUsb()); }
 
@@ -136,7 +138,8 @@ struct Bench {
   bool ImageReceived() const {
     const std::size_t sent = bytes.size() - sim.Model().unsentTail;
     const auto& got = sim.ReceivedImage();
-    return got.size() >= sent && std::equal(bytes.begin(), bytes.begin() + static_cast<long>(sent), got.begin());
+    return got.size() >= sent &&
+           std::equal(bytes.begin(), bytes.begin() + static_cast<long>(sent), got.begin());
   }
 
   std::size_t row;
@@ -267,22 +270,60 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"probe_silent", "QN4", 5000, {"silence"}, false, "NO RESPONSE @ State 1", IDLE},
         FailureCase{"run_mode", "QN4", 5000, {"nak:1:1"}, false, "PLC in RUN MODE", IDLE},
         FailureCase{"flow_state_2", "QN4", 5000, {"nak:2:2"}, false, "FLOW ERROR @ State 2", IDLE},
-        FailureCase{"wrong_app_id", "QN4", 5000, {"wrong-id-app"}, false, "NO RESPONSE @ State 2", IDLE},
-        FailureCase{"lower_case_hex", "QW", 5000, {"lowercase"}, false, "NO RESPONSE @ State 1", IDLE},
+        FailureCase{
+            "wrong_app_id", "QN4", 5000, {"wrong-id-app"}, false, "NO RESPONSE @ State 2", IDLE},
+        FailureCase{
+            "lower_case_hex", "QW", 5000, {"lowercase"}, false, "NO RESPONSE @ State 1", IDLE},
         FailureCase{"bad_lrc", "QW", 5000, {"bad-lrc"}, false, "NO RESPONSE @ State 1", IDLE},
-        FailureCase{"short_reply", "QW", 5000, {"short-reply"}, false, "NO RESPONSE @ State 1", IDLE},
-        FailureCase{"erase_unanswered", "QK4-K", 5000, {"silent-erase"}, false, "NO RESPONSE @ State 3", IDLE},
-        FailureCase{"never_enters_boot_loader", "QN4", 5000, {"no-handover"}, false,
-                    "PLC DOES NOT enter the boot loader", IDLE},
-        FailureCase{"wrong_boot_id", "TR7-D", 5000, {"wrong-id-boot"}, true, "PLC type is WRONG", IDLE},
-        FailureCase{"no_version", "ZN500", 10000, {}, true, "PLC DOES NOT respond to the version read",
-                    IDLE, "VERSION"},
-        FailureCase{"no_erase", "VL", 50000, {}, true, "PLC DOES NOT respond to the erasing signal",
-                    ERASE, "ERASE"},
-        FailureCase{"no_update", "VL", 50000, {}, true, "PLC DOES NOT respond to the update signal",
-                    ERASE, "UPDATE"},
-        FailureCase{"vanishes_mid_transfer", "VL", 50000, {"hangup:5"}, true,
-                    "Firmware update is FAILED", PROGRAM}),
+        FailureCase{
+            "short_reply", "QW", 5000, {"short-reply"}, false, "NO RESPONSE @ State 1", IDLE},
+        FailureCase{"erase_unanswered",
+                    "QK4-K",
+                    5000,
+                    {"silent-erase"},
+                    false,
+                    "NO RESPONSE @ State 3",
+                    IDLE},
+        FailureCase{"never_enters_boot_loader",
+                    "QN4",
+                    5000,
+                    {"no-handover"},
+                    false,
+                    "PLC DOES NOT enter the boot loader",
+                    IDLE},
+        FailureCase{
+            "wrong_boot_id", "TR7-D", 5000, {"wrong-id-boot"}, true, "PLC type is WRONG", IDLE},
+        FailureCase{"no_version",
+                    "ZN500",
+                    10000,
+                    {},
+                    true,
+                    "PLC DOES NOT respond to the version read",
+                    IDLE,
+                    "VERSION"},
+        FailureCase{"no_erase",
+                    "VL",
+                    50000,
+                    {},
+                    true,
+                    "PLC DOES NOT respond to the erasing signal",
+                    ERASE,
+                    "ERASE"},
+        FailureCase{"no_update",
+                    "VL",
+                    50000,
+                    {},
+                    true,
+                    "PLC DOES NOT respond to the update signal",
+                    ERASE,
+                    "UPDATE"},
+        FailureCase{"vanishes_mid_transfer",
+                    "VL",
+                    50000,
+                    {"hangup:5"},
+                    true,
+                    "Firmware update is FAILED",
+                    PROGRAM}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(StartBurn, ModelChecksStopBeforeTheErase) {

@@ -29,7 +29,8 @@ class FakeTtyTree {
 
   void Add(const std::string& name, bool withDevice) {
     fs::create_directories(root_ / "sys" / name);
-    if (withDevice) fs::create_directory_symlink(root_ / "devices" / "port", root_ / "sys" / name / "device");
+    if (withDevice)
+      fs::create_directory_symlink(root_ / "devices" / "port", root_ / "sys" / name / "device");
   }
   std::string Sys() const { return (root_ / "sys").string(); }
   std::string Dev() const { return (root_ / "dev").string(); }
@@ -45,9 +46,11 @@ TEST(PortList, ListsPortsWithARealDeviceInTextOrder) {
     std::vector<std::pair<std::string, bool>> entries;  // name, has a device link
     Names expected;
   } cases[] = {
-      {"usb and acm, sorted", {{"ttyUSB0", true}, {"ttyACM1", true}, {"ttyACM0", true}},
+      {"usb and acm, sorted",
+       {{"ttyUSB0", true}, {"ttyACM1", true}, {"ttyACM0", true}},
        {"ttyACM0", "ttyACM1", "ttyUSB0"}},
-      {"text order, not number order", {{"ttyUSB2", true}, {"ttyUSB10", true}},
+      {"text order, not number order",
+       {{"ttyUSB2", true}, {"ttyUSB10", true}},
        {"ttyUSB10", "ttyUSB2"}},
       {"no device link", {{"tty5", false}, {"ptmx", false}, {"ttyAMA0", true}}, {"ttyAMA0"}},
       {"ttyS that cannot be opened", {{"ttyS0", true}, {"ttyACM0", true}}, {"ttyACM0"}},

@@ -1,5 +1,3 @@
-#include "link/serial_link.h"
-
 #include <gtest/gtest.h>
 #include <termios.h>
 
@@ -11,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/serial_link.h"
 #include "tests/support/pty_pair.h"
 
 namespace plcburn {
@@ -44,9 +43,9 @@ TEST(SerialPosix, PortPathAndFailureReasons) {
   const struct {
     int err;
     const char* mustHold;  // nullptr: no reason at all
-  } cases[] = {{EACCES, "dialout"}, {EPERM, "dialout"},      {EBUSY, "in use"},
-               {EWOULDBLOCK, "in use"}, {ENOTTY, "not a serial port"}, {ENOENT, nullptr},
-               {EIO, nullptr}};
+  } cases[] = {
+      {EACCES, "dialout"},           {EPERM, "dialout"}, {EBUSY, "in use"}, {EWOULDBLOCK, "in use"},
+      {ENOTTY, "not a serial port"}, {ENOENT, nullptr},  {EIO, nullptr}};
   for (const auto& c : cases) {
     const std::string reason = OpenFailureReason(c.err, "/dev/ttyUSB0");
     if (c.mustHold == nullptr) {
@@ -88,7 +87,8 @@ TEST(SerialPosix, ReadWaitsForTheCountOrTheTimeOut) {
     std::size_t expected;
     long long minMs, maxMs;
   } cases[] = {
-      // Upper bounds are loose (a loaded machine is slow); each stays below what a wrong wait costs.
+      // Upper bounds are loose (a loaded machine is slow); each stays below what a wrong wait
+      // costs.
       {"ACK01", 5, 3000, 5, 0, 1500},  // already there: no wait
       {"abc", 10, 200, 3, 190, 1500},  // partial count at the time-out
       {"", 4, 100, 0, 90, 1500},       // silence

@@ -1,10 +1,10 @@
-#include "link/serial_link.h"
-#include "link/win32_handle_link.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
+
+#include "link/serial_link.h"
+#include "link/win32_handle_link.h"
 
 namespace plcburn {
 namespace {

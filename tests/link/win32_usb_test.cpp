@@ -73,10 +73,14 @@ class FakeSetupApi : public SetupApi {
   void Close(HANDLE) override { ++closed; }
 };
 
-constexpr char kPlc[] = "\\\\?\\usb#vid_7e3a&pid_0001#5&1a2b&0&2#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-constexpr char kPlc2[] = "\\\\?\\usb#vid_7e3a&pid_0001#5&9f9f&0&4#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-constexpr char kMouse[] = "\\\\?\\usb#vid_046d&pid_c077#5&77&0&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-constexpr char kUpper[] = "\\\\?\\usb#VID_7E3A&PID_0001#5&1&0&3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+constexpr char kPlc[] =
+    "\\\\?\\usb#vid_7e3a&pid_0001#5&1a2b&0&2#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+constexpr char kPlc2[] =
+    "\\\\?\\usb#vid_7e3a&pid_0001#5&9f9f&0&4#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+constexpr char kMouse[] =
+    "\\\\?\\usb#vid_046d&pid_c077#5&77&0&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+constexpr char kUpper[] =
+    "\\\\?\\usb#VID_7E3A&PID_0001#5&1&0&3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 
 TEST(Win32UsbLookup, OpensTheFirstMatchingInterfaceThatOpens) {
   const struct {

@@ -10,12 +10,12 @@ namespace plcburn {
 namespace {
 
 using testing::Answer;
+using ::testing::Each;
+using ::testing::ElementsAre;
 using testing::Nak;
 using testing::Register;
 using testing::StepFixture;
 using testing::WithBadLrc;
-using ::testing::ElementsAre;
-using ::testing::Each;
 
 struct RequestCase {
   const char* model;
@@ -113,22 +113,21 @@ TEST_P(Classification, LastReplyDecidesTheCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, Classification,
-    ::testing::Values(ClassifyCase{"", RC_NO_RESPONSE, RC_NO_RESPONSE, RC_NO_RESPONSE},
-                      ClassifyCase{Answer(0x07), RC_NO_RESPONSE, RC_NO_RESPONSE, RC_NO_RESPONSE},
-                      ClassifyCase{Nak(1, 9), RC_RUN_MODE, RC_UNKNOWN_CODE, RC_UNKNOWN_CODE},
-                      ClassifyCase{Nak(2, 1), RC_FLOW_STATE1, RC_FLOW_UNKNOWN, RC_FLOW_UNKNOWN},
-                      ClassifyCase{Nak(2, 2), RC_FLOW_STATE2, RC_FLOW_STATE2, RC_FLOW_UNKNOWN},
-                      ClassifyCase{Nak(2, 3), RC_FLOW_UNKNOWN, RC_FLOW_STATE3, RC_FLOW_STATE3},
-                      ClassifyCase{Nak(2, 4), RC_FLOW_UNKNOWN, RC_FLOW_UNKNOWN, RC_FLOW_STATE4},
-                      ClassifyCase{Nak(2, 7), RC_FLOW_UNKNOWN, RC_FLOW_UNKNOWN, RC_FLOW_UNKNOWN},
-                      ClassifyCase{Nak(3, 2), RC_UNKNOWN_CODE, RC_UNKNOWN_CODE, RC_UNKNOWN_CODE},
-                      // A NAK whose LRC is wrong is still decoded and classified.
-                      ClassifyCase{WithBadLrc(Nak(2, 2)), RC_FLOW_STATE2, RC_FLOW_STATE2,
-                                   RC_FLOW_UNKNOWN},
-                      // A short NAK is never decoded.
-                      ClassifyCase{Nak(1, 1).substr(0, 18), RC_NO_RESPONSE, RC_NO_RESPONSE,
-                                   RC_NO_RESPONSE},
-                      ClassifyCase{"::::", RC_NO_RESPONSE, RC_NO_RESPONSE, RC_NO_RESPONSE}));
+    ::testing::Values(
+        ClassifyCase{"", RC_NO_RESPONSE, RC_NO_RESPONSE, RC_NO_RESPONSE},
+        ClassifyCase{Answer(0x07), RC_NO_RESPONSE, RC_NO_RESPONSE, RC_NO_RESPONSE},
+        ClassifyCase{Nak(1, 9), RC_RUN_MODE, RC_UNKNOWN_CODE, RC_UNKNOWN_CODE},
+        ClassifyCase{Nak(2, 1), RC_FLOW_STATE1, RC_FLOW_UNKNOWN, RC_FLOW_UNKNOWN},
+        ClassifyCase{Nak(2, 2), RC_FLOW_STATE2, RC_FLOW_STATE2, RC_FLOW_UNKNOWN},
+        ClassifyCase{Nak(2, 3), RC_FLOW_UNKNOWN, RC_FLOW_STATE3, RC_FLOW_STATE3},
+        ClassifyCase{Nak(2, 4), RC_FLOW_UNKNOWN, RC_FLOW_UNKNOWN, RC_FLOW_STATE4},
+        ClassifyCase{Nak(2, 7), RC_FLOW_UNKNOWN, RC_FLOW_UNKNOWN, RC_FLOW_UNKNOWN},
+        ClassifyCase{Nak(3, 2), RC_UNKNOWN_CODE, RC_UNKNOWN_CODE, RC_UNKNOWN_CODE},
+        // A NAK whose LRC is wrong is still decoded and classified.
+        ClassifyCase{WithBadLrc(Nak(2, 2)), RC_FLOW_STATE2, RC_FLOW_STATE2, RC_FLOW_UNKNOWN},
+        // A short NAK is never decoded.
+        ClassifyCase{Nak(1, 1).substr(0, 18), RC_NO_RESPONSE, RC_NO_RESPONSE, RC_NO_RESPONSE},
+        ClassifyCase{"::::", RC_NO_RESPONSE, RC_NO_RESPONSE, RC_NO_RESPONSE}));
 
 TEST(ExchangeCounters, FiveFailedWritesThenSixFailedReads) {
   StepFixture f("QN4");
@@ -177,10 +176,12 @@ TEST(CheckIdA, IdentifierRules) {
     std::uint8_t high, low;
     bool accepted;
   } cases[] = {
-      {"TR7-MX7", 0x00, 0x0C, true}, {"TR7-MX7", 0x00, 0x0D, true}, {"TR7-B", 0x00, 0x0D, true},
-      {"TR7-B", 0x0C, 0x00, false},  {"QK4", 0x00, 0x13, true},     {"QK48", 0x00, 0x12, false},
-      {"QJ5", 0x00, 0x00, true},     {"40MX7-PQN", 0x00, 0x0D, true}, {"40MX7-PQN", 0x00, 0x0C, false},
-      {"TR7-D", 0xA0, 0x01, true},   {"TR7-D", 0x20, 0x01, false},
+      {"TR7-MX7", 0x00, 0x0C, true},    {"TR7-MX7", 0x00, 0x0D, true},
+      {"TR7-B", 0x00, 0x0D, true},      {"TR7-B", 0x0C, 0x00, false},
+      {"QK4", 0x00, 0x13, true},        {"QK48", 0x00, 0x12, false},
+      {"QJ5", 0x00, 0x00, true},        {"40MX7-PQN", 0x00, 0x0D, true},
+      {"40MX7-PQN", 0x00, 0x0C, false}, {"TR7-D", 0xA0, 0x01, true},
+      {"TR7-D", 0x20, 0x01, false},
   };
   for (const Case& c : cases) {
     StepFixture f(c.model);
@@ -227,8 +228,7 @@ TEST(SendEraseA, AcknowledgesTheErase) {
   StepFixture f("QK4");
   f.link.QueueReply(Answer(0x06));
   EXPECT_EQ(SendErase_A(f.ctx, f.link), RC_OK);
-  EXPECT_THAT(f.link.WrittenTexts(),
-              ElementsAre(":006401594552415345D2\r\n", ":00640159063C\r\n"));
+  EXPECT_THAT(f.link.WrittenTexts(), ElementsAre(":006401594552415345D2\r\n", ":00640159063C\r\n"));
   EXPECT_EQ(f.link.readCount, 1);
 }
 

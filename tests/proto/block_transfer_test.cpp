@@ -29,13 +29,15 @@ TEST(Crc, CheckValues) {
 
 Bytes Image(std::size_t n) {
   Bytes image(n);
-  for (std::size_t i = 0; i < n; ++i) image[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+  for (std::size_t i = 0; i < n; ++i)
+    image[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
   return image;
 }
 
 // Acks every write and collects what was sent.
 struct Transfer {
-  Transfer(const char* model, const Bytes& image) : f(model, static_cast<std::uint32_t>(image.size())) {
+  Transfer(const char* model, const Bytes& image)
+      : f(model, static_cast<std::uint32_t>(image.size())) {
     f.ctx.fin = ImageCursor(image);
     f.link.responder = [this](const Bytes&) {
       progressSeen.push_back(f.state.progress);
@@ -54,11 +56,16 @@ TEST(SendFw, BlockCountsAndPadding) {
     std::size_t blockLength;
     std::size_t imageBytesInLast;
   } cases[] = {
-      {"VL", 426032, 1665, 261, 48},      {"VL", 512, 2, 261, 256},
-      {"VL", 257, 2, 261, 1},             {"QN4", 129, 2, 133, 1},
-      {"TR7-B", 426032, 3329, 133, 48},   {"ZN500", 426032, 1649, 261, 48},
-      {"40MX7-PQN", 12288, 48, 261, 256}, {"VL", 0, 0, 261, 0},
-      {"ZN500", 4096, 0, 261, 0},         {"VL-K", 256, 1, 261, 256},
+      {"VL", 426032, 1665, 261, 48},
+      {"VL", 512, 2, 261, 256},
+      {"VL", 257, 2, 261, 1},
+      {"QN4", 129, 2, 133, 1},
+      {"TR7-B", 426032, 3329, 133, 48},
+      {"ZN500", 426032, 1649, 261, 48},
+      {"40MX7-PQN", 12288, 48, 261, 256},
+      {"VL", 0, 0, 261, 0},
+      {"ZN500", 4096, 0, 261, 0},
+      {"VL-K", 256, 1, 261, 256},
   };
   for (const Case& c : cases) {
     const Bytes image = Image(c.length);
@@ -74,7 +81,8 @@ TEST(SendFw, BlockCountsAndPadding) {
     }
     const std::size_t sentImage = c.length - (std::string(c.model) == "ZN500" ? 4096 : 0);
     ASSERT_EQ(sent.size(), c.blocks * (c.blockLength - 5));
-    EXPECT_TRUE(std::equal(image.begin(), image.begin() + static_cast<long>(sentImage), sent.begin()));
+    EXPECT_TRUE(
+        std::equal(image.begin(), image.begin() + static_cast<long>(sentImage), sent.begin()));
     EXPECT_TRUE(std::all_of(sent.begin() + static_cast<long>(sentImage), sent.end(),
                             [](std::uint8_t b) { return b == 0x1A; }));
     if (c.blocks > 0) {

@@ -10,8 +10,8 @@ namespace plcburn {
 namespace {
 
 using testing::Bytes;
-using testing::StepFixture;
 using ::testing::ElementsAre;
+using testing::StepFixture;
 
 Bytes IdAnswer(std::uint16_t id) {
   return {ACK, static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id & 0xFF)};
@@ -23,12 +23,12 @@ TEST(CheckIdB, IdentifierRulesPerModel) {
     std::uint16_t reported;
     bool accepted;
   } cases[] = {
-      {"VL", 0x0015, true},      {"VL-K", 0xA002, true},    {"VL-K", 0x2002, false},
-      {"ZN500", 0x3000, true},   {"TR7-MX7", 0x000C, true}, {"TR7-MX7", 0x000D, true},
-      {"TR7-B", 0x000D, true},   {"40MX7-PQN", 0x000D, true}, {"40MX7-PQN", 0x000C, false},
-      {"TR7-D", 0x2001, true},   {"TR7-D", 0xA001, false},  {"QK4-K", 0x2003, true},
-      {"QK4-K", 0xA003, false},  {"MX7-GLT", 0x2006, true}, {"QJ5", 0x0000, true},
-      {"QK48", 0x0013, true},    {"TR7-F", 0x0018, false},
+      {"VL", 0x0015, true},     {"VL-K", 0xA002, true},      {"VL-K", 0x2002, false},
+      {"ZN500", 0x3000, true},  {"TR7-MX7", 0x000C, true},   {"TR7-MX7", 0x000D, true},
+      {"TR7-B", 0x000D, true},  {"40MX7-PQN", 0x000D, true}, {"40MX7-PQN", 0x000C, false},
+      {"TR7-D", 0x2001, true},  {"TR7-D", 0xA001, false},    {"QK4-K", 0x2003, true},
+      {"QK4-K", 0xA003, false}, {"MX7-GLT", 0x2006, true},   {"QJ5", 0x0000, true},
+      {"QK48", 0x0013, true},   {"TR7-F", 0x0018, false},
   };
   for (const Case& c : cases) {
     StepFixture f(c.model);
@@ -93,10 +93,11 @@ TEST(SendEraseB, PageCounts) {
     std::uint32_t length;
     std::size_t erases;
   } cases[] = {
-      {"TR7-B", 131072, 2},   {"TR7-B", 131071, 1},   {"MX7-GLT", 426032, 4}, {"QK48", 0, 1},
-      {"TR7-F", 917504, 8},   {"VL", 426032, 27},     {"VL-K", 16384, 2},     {"ZN500", 4096, 0},
-      {"ZN500", 8192, 1},     {"ZN500", 8193, 2},     {"40MX7-PQN", 1, 4},    {"40MX7-PQN", 12288, 4},
-      {"TR7-MX7", 2047, 1},   {"QW", 2048, 2},        {"TR-MX-QJ4", 426032, 209},
+      {"TR7-B", 131072, 2}, {"TR7-B", 131071, 1}, {"MX7-GLT", 426032, 4},
+      {"QK48", 0, 1},       {"TR7-F", 917504, 8}, {"VL", 426032, 27},
+      {"VL-K", 16384, 2},   {"ZN500", 4096, 0},   {"ZN500", 8192, 1},
+      {"ZN500", 8193, 2},   {"40MX7-PQN", 1, 4},  {"40MX7-PQN", 12288, 4},
+      {"TR7-MX7", 2047, 1}, {"QW", 2048, 2},      {"TR-MX-QJ4", 426032, 209},
   };
   for (const Case& c : cases) {
     StepFixture f(c.model, c.length);
@@ -124,9 +125,7 @@ TEST(SendEraseB, ProgressOfTheVlTrace) {
 TEST(SendEraseB, FailureMidwaySendsNoEot) {
   StepFixture f("VL", 426032);
   int writes = 0;
-  f.link.responder = [&writes](const Bytes&) {
-    return ++writes <= 3 ? Bytes{ACK} : Bytes{0x15};
-  };
+  f.link.responder = [&writes](const Bytes&) { return ++writes <= 3 ? Bytes{ACK} : Bytes{0x15}; };
   EXPECT_EQ(SendErase_B(f.ctx, f.link), RC_FAIL);
   EXPECT_EQ(f.link.writes.size(), 3u + 6u);
   EXPECT_EQ(f.link.WrittenTexts().back(), "ERASE");

@@ -28,19 +28,20 @@ TEST_P(CheckLrcTest, DecodesInPlaceAndSums) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CheckLrcTest,
-    ::testing::Values(
-        LrcCase{"valid_probe_answer", "00640159053D", 12, 0,
-                std::string("\x00\x64\x01\x59\x05\x3D", 6)},
-        LrcCase{"lower_case_letter", "00640159053d", 12, 1,
-                std::string("\x00\x64\x01\x59\x05", 5) + "159053d"},
-        LrcCase{"bad_character_keeps_earlier_pairs", "0064G159053D", 12, 1,
-                std::string("\x00\x64", 2) + "64G1"},
-        LrcCase{"sum_not_zero_is_returned", "0102", 4, 3, std::string("\x01\x02", 2)},
-        LrcCase{"only_low_eight_bits_of_length", "00640159053DZZ", 256 + 12, 0,
-                std::string("\x00\x64\x01\x59\x05\x3D", 6)},
-        LrcCase{"zero_length_checks_nothing", "ZZ", 0, 0, "ZZ"},
-        LrcCase{"odd_length_leaves_the_last_character", "01FZ", 3, 1, std::string("\x01", 1) + "1FZ"},
-        LrcCase{"sum_of_one_equals_bad_character", "01", 2, 1, std::string("\x01", 1)}),
+    ::testing::Values(LrcCase{"valid_probe_answer", "00640159053D", 12, 0,
+                              std::string("\x00\x64\x01\x59\x05\x3D", 6)},
+                      LrcCase{"lower_case_letter", "00640159053d", 12, 1,
+                              std::string("\x00\x64\x01\x59\x05", 5) + "159053d"},
+                      LrcCase{"bad_character_keeps_earlier_pairs", "0064G159053D", 12, 1,
+                              std::string("\x00\x64", 2) + "64G1"},
+                      LrcCase{"sum_not_zero_is_returned", "0102", 4, 3, std::string("\x01\x02", 2)},
+                      LrcCase{"only_low_eight_bits_of_length", "00640159053DZZ", 256 + 12, 0,
+                              std::string("\x00\x64\x01\x59\x05\x3D", 6)},
+                      LrcCase{"zero_length_checks_nothing", "ZZ", 0, 0, "ZZ"},
+                      LrcCase{"odd_length_leaves_the_last_character", "01FZ", 3, 1,
+                              std::string("\x01", 1) + "1FZ"},
+                      LrcCase{"sum_of_one_equals_bad_character", "01", 2, 1,
+                              std::string("\x01", 1)}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(BuildFrame, AppendsLrcAndLineEnd) {

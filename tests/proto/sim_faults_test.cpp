@@ -69,7 +69,8 @@ TEST(SimFaults, StepThatMeetsTheFaultReturnsItsCode) {
     VirtualClock clock;
     SimLink link(sim, clock);
     BurnState state;
-    StepContext ctx{state, sim.Model(), &link, ImageCursor(image), static_cast<std::uint32_t>(image.size())};
+    StepContext ctx{state, sim.Model(), &link, ImageCursor(image),
+                    static_cast<std::uint32_t>(image.size())};
     EXPECT_EQ(c.step(ctx, link), c.expected) << c.fault << " on " << c.model;
   }
 }

@@ -17,8 +17,12 @@ namespace plcburn::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-inline std::string ToText(const Bytes& b) { return std::string(b.begin(), b.end()); }
+inline Bytes ToBytes(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+inline std::string ToText(const Bytes& b) {
+  return std::string(b.begin(), b.end());
+}
 
 class MemoryLink : public Link {
  public:
@@ -31,7 +35,9 @@ class MemoryLink : public Link {
     for (int i = 0; i < times; ++i) QueueReply(reply);
   }
   // Bytes waiting before anything is written.
-  void Preload(const std::string& bytes) { incoming_.insert(incoming_.end(), bytes.begin(), bytes.end()); }
+  void Preload(const std::string& bytes) {
+    incoming_.insert(incoming_.end(), bytes.begin(), bytes.end());
+  }
   // The next writes move at most these counts.
   void LimitNextWrite(std::size_t count) { writeLimits_.push_back(count); }
   // Replaces the queued replies with a responder of the test's own.

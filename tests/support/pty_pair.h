@@ -108,8 +108,8 @@ class PtyPair {
   }
 
   bool WaitUntil(short events, std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd pfd{master_, events, 0};
     // On a hang-up the next read or write reports EIO, which ends the caller's loop.

@@ -20,7 +20,9 @@
 
 namespace {
 
-HWND MainWindow() { return FindWindowA("WindowsApp", nullptr); }
+HWND MainWindow() {
+  return FindWindowA("WindowsApp", nullptr);
+}
 
 // WM_GETTEXT itself: GetWindowText does not ask a window of another process.
 std::string TextOf(HWND hwnd) {
@@ -31,7 +33,9 @@ std::string TextOf(HWND hwnd) {
   return text;
 }
 
-HWND Control(HWND main, int id) { return GetDlgItem(main, id); }
+HWND Control(HWND main, int id) {
+  return GetDlgItem(main, id);
+}
 
 // The model list, the port list and the button, and where the client area is on the screen.
 void PrintState(HWND main) {
@@ -39,9 +43,11 @@ void PrintState(HWND main) {
   ClientToScreen(main, &origin);
   const HWND model = Control(main, 8), port = Control(main, 7), start = Control(main, 2);
   std::printf("client %ld %ld\n", origin.x, origin.y);
-  std::printf("model %s %s\n", TextOf(model).c_str(), IsWindowEnabled(model) ? "enabled" : "disabled");
+  std::printf("model %s %s\n", TextOf(model).c_str(),
+              IsWindowEnabled(model) ? "enabled" : "disabled");
   std::printf("port %s\n", TextOf(port).c_str());
-  std::printf("start %s %s\n", TextOf(start).c_str(), IsWindowEnabled(start) ? "enabled" : "disabled");
+  std::printf("start %s %s\n", TextOf(start).c_str(),
+              IsWindowEnabled(start) ? "enabled" : "disabled");
   std::fflush(stdout);
 }
 

@@ -13,4 +13,8 @@ std::string_view BuiltinImageName() {
   return PLCBURN_IMAGE_NAME;
 }
 
+std::string_view BuiltinImageSha256() {
+  return PLCBURN_IMAGE_SHA256;
+}
+
 }  // namespace plcburn

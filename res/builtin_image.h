@@ -9,5 +9,7 @@ namespace plcburn {
 
 std::span<const std::uint8_t> BuiltinImage();
 std::string_view BuiltinImageName();
+// Lower-case hex, taken from the file when the program was built.
+std::string_view BuiltinImageSha256();
 
 }  // namespace plcburn

@@ -20,6 +20,7 @@
 
 #include "core/catalogue.h"
 #include "sim/plc_sim.h"
+#include "sim/plcsim_help.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ std::optional<std::uint16_t> ParseWord(const char* text) {
   return static_cast<std::uint16_t>(v);
 }
 
-// Returns an exit status when the arguments are unusable.
+// Returns an exit status when the program ends here: unusable arguments, --help, --version.
 std::optional<int> ParseArgs(int argc, char** argv, Args& args) {
   bool haveModel = false;
   for (int i = 1; i < argc; ++i) {
@@ -68,6 +69,9 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& args) {
       args.options.startInBootLoader = true;
     } else if (arg == "--line-rate") {
       args.lineRate = true;
+    } else if (arg == "--help" || arg == "-h" || arg == "--version") {
+      std::fputs((arg == "--version" ? PlcsimVersionText() : PlcsimHelpText()).c_str(), stdout);
+      return 0;
     } else if (arg == "--model" || arg == "--fault" || arg == "--save" || arg == "--d1386" ||
                arg == "--d1148") {
       const char* v = value();

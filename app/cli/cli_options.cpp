@@ -29,6 +29,8 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
       o.buildModel = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
     } else {
       return {std::nullopt, "unknown argument: " + a};
     }

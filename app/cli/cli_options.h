@@ -15,6 +15,7 @@ struct CliOptions {
   bool listPorts = false;
   bool buildModel = false;  // print the model this build serves
   bool help = false;
+  bool version = false;
 };
 
 // The options, or the reason they are not usable.

@@ -9,8 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli/cli_help.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
+#include "app/version_text.h"
 #include "burn/start_burn.h"
 #include "core/memory_image.h"
 #include "link/port_list.h"
@@ -40,8 +42,8 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const CliOptions& options = *parsed.options;
-  if (options.help) {
-    std::fputs(kCliUsage, stdout);
+  if (options.help || options.version) {
+    std::fputs((options.help ? CliHelpText() : VersionText()).c_str(), stdout);
     return kExitSuccess;
   }
 

@@ -4,9 +4,11 @@
 
 #include "app/qt/dialogs.h"
 #include "app/qt/main_window.h"
+#include "app/qt/window_options.h"
 #include "link/system_opener.h"
 
 int main(int argc, char** argv) {
+  if (const auto status = plcburn::AnswerWindowOptions(argc, argv)) return *status;
   QApplication app(argc, argv);
   QGuiApplication::setDesktopFileName(QStringLiteral("plcburn"));
   plcburn::SystemLinkOpener opener;

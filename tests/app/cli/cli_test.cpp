@@ -21,6 +21,7 @@ TEST(CliOptions, ParsesAndRefuses) {
       {{"--port", "ttyUSB0", "--yes"}, true, ""},
       {{"--port", "/dev/pts/3", "--port", "USB"}, true, ""},
       {{"--model", "QN4", "--image", "x.bin"}, true, ""},
+      {{"--version"}, true, ""},
       {{"--model", "QN4"}, false, "--model and --image go together"},
       {{"--image", "x.bin"}, false, "--model and --image go together"},
       {{"--model", "qn4", "--image", "x.bin"}, false, "unknown model: qn4"},

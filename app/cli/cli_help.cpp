@@ -1,0 +1,43 @@
+#include "app/cli/cli_help.h"
+
+#include "app/help_sections.h"
+
+namespace plcburn {
+
+// Laid out for help2man, which makes plcburn-cli(1) from it: option lines indented with their
+// text in one column, "Exit status:" as a sub-section.
+std::string CliHelpText() {
+  const std::string text =
+      "Usage: plcburn-cli [--port PORT]... [--model NAME --image FILE] [--yes]\n"
+      "  or:  plcburn-cli --list-ports | --build-model | --help | --version\n"
+      "Burn the firmware image built into this program into a PLC, from a terminal.\n"
+      "\n"
+      "Each message of the burn is printed on standard output as one line\n"
+      "\"CAPTION: text\"; progress goes to standard error. A reconnect prompt waits\n"
+      "for Enter.\n"
+      "\n"
+      "  --port PORT        the PLC's port: a listed name (ttyUSB0), a device path,\n"
+      "                     or USB; default: the first entry of the port list.\n"
+      "                     Given several times, the same image is burnt into each\n"
+      "                     PLC at once, with one reconnect prompt for all and a\n"
+      "                     summary at the end\n"
+      "  --model NAME --image FILE\n"
+      "                     burn FILE as an image for model NAME instead of the\n"
+      "                     built-in image and its model\n"
+      "  -y, --yes          answer reconnect prompts at once instead of waiting\n"
+      "  --list-ports       print the port list, one port a line, and exit\n"
+      "  --build-model      print the model this build serves and exit\n"
+      "  -h, --help         print this help and exit\n"
+      "  --version          print the version and the built-in image (file name,\n"
+      "                     model, size, SHA-256) and exit\n"
+      "\n"
+      "Exit status:\n"
+      "  0   the burn succeeded (with several --port: every burn), or an\n"
+      "      informational option\n"
+      "  1   a burn failed; its error message was the last line printed\n"
+      "  2   usage error: an unknown option, a missing value, an unreadable image\n"
+      "\n";
+  return text + EnvironmentAndFilesHelp();
+}
+
+}  // namespace plcburn

@@ -1,0 +1,25 @@
+#include "app/help_sections.h"
+
+namespace plcburn {
+
+std::string EnvironmentAndFilesHelp() {
+  std::string text =
+      "Environment:\n"
+      "  PLCBURN_EXTRA_PORTS\n"
+      "                     colon-separated device paths appended to the port list,\n"
+      "                     for virtual serial ports such as plcsim's\n";
+#ifdef PLCBURN_UDEV_RULE
+  // The path the rule is installed to, given by the build.
+  text +=
+      "\n"
+      "Files:\n"
+      "  " PLCBURN_UDEV_RULE
+      "\n"
+      "                     lets the user at the seat open the PLC's USB interface\n"
+      "                     (7e3a:0001) without root; serial ports need membership\n"
+      "                     of the dialout group\n";
+#endif
+  return text;
+}
+
+}  // namespace plcburn

@@ -7,5 +7,4 @@ plcburn_library(plcburn_usb STATIC
   ${CMAKE_CURRENT_LIST_DIR}/usb_link.cpp
   ${CMAKE_CURRENT_LIST_DIR}/libusb_boundary.cpp)
 target_link_libraries(plcburn_usb PUBLIC plcburn_link PRIVATE PkgConfig::LIBUSB)
-
-install(FILES ${PROJECT_SOURCE_DIR}/res/60-plcburn.rules DESTINATION lib/udev/rules.d)
+# Its udev rule is installed into udev's directory by packaging/.

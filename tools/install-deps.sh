@@ -4,7 +4,8 @@
 set -eu
 packages="$* build-essential cmake ninja-build pkg-config python3 \
   libgtest-dev libgmock-dev libusb-1.0-0-dev \
-  qt6-base-dev fonts-dejavu-core"
+  qt6-base-dev fonts-dejavu-core \
+  help2man man-db desktop-file-utils appstream"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

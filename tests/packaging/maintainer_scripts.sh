@@ -1,0 +1,42 @@
+#!/bin/sh
+# The Debian package's postinst and postrm against a fake udevadm: they reload udev's rules and
+# trigger the PLC's device where udev runs, and succeed where it does not.
+# usage: maintainer_scripts.sh DEBIAN_DIR
+set -u
+dir=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# A udevadm whose "control" exits $CONTROL and "trigger" $TRIGGER, logging its calls.
+mkdir "$work/bin" "$work/none"
+cat >"$work/bin/udevadm" <<'FAKE'
+#!/bin/sh
+echo "$*" >>"$LOG"
+case $1 in control) exit "$CONTROL" ;; trigger) exit "$TRIGGER" ;; esac
+FAKE
+chmod +x "$work/bin/udevadm"
+reload="control --reload-rules"
+trigger="trigger --action=add --subsystem-match=usb --attr-match=idVendor=7e3a --attr-match=idProduct=0001"
+
+# script | argument | PATH | control | trigger | calls expected, ';'-separated
+while IFS='|' read -r script arg path control trigger calls; do
+  : >"$work/log"
+  PATH="$work/$path" LOG="$work/log" CONTROL=$control TRIGGER=$trigger \
+    /bin/sh "$dir/$script" "$arg" || fail "$script $arg ($path, $control, $trigger): exit $?"
+  expected=$(printf '%s' "$calls" | tr ';' '\n')
+  [ "$(cat "$work/log")" = "$expected" ] ||
+    fail "$script $arg ($path, $control, $trigger) called: $(cat "$work/log")"
+  echo "ok $script $arg, udevadm in $path, control $control, trigger $trigger"
+done <<TABLE
+postinst|configure|bin|0|0|$reload;$trigger
+postinst|configure|bin|1|0|$reload
+postinst|configure|bin|0|1|$reload;$trigger
+postinst|configure|none|0|0|
+postinst|abort-upgrade|bin|0|0|
+postrm|remove|bin|0|0|$reload
+postrm|remove|bin|1|0|$reload
+postrm|remove|none|0|0|
+postrm|purge|bin|0|0|
+TABLE
+echo "passed"

@@ -3,11 +3,15 @@
 namespace plcburn {
 
 std::string EnvironmentAndFilesHelp() {
-  std::string text =
+  std::string text;
+#ifndef _WIN32
+  // Windows lists the COM ports of the devices present, and nothing else.
+  text +=
       "Environment:\n"
       "  PLCBURN_EXTRA_PORTS\n"
       "                     colon-separated device paths appended to the port list,\n"
       "                     for virtual serial ports such as plcsim's\n";
+#endif
 #ifdef PLCBURN_UDEV_RULE
   // The path the rule is installed to, given by the build.
   text +=

@@ -5,7 +5,8 @@
 
 namespace plcburn {
 
-// "Environment:" (PLCBURN_EXTRA_PORTS) and, where udev rules apply, "Files:" (the udev rule).
+// "Environment:" (PLCBURN_EXTRA_PORTS, not read on Windows) and, where the build installs a udev
+// rule, "Files:" with its path.
 std::string EnvironmentAndFilesHelp();
 
 }  // namespace plcburn

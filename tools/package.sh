@@ -9,7 +9,8 @@ dist="$root/dist"
 jobs=$(nproc)
 [ "$jobs" -gt 2 ] && jobs=2
 
-sh tools/install-deps.sh dpkg-dev help2man gzip udev g++-mingw-w64-x86-64 nsis
+# file: CPack finds the programs for dpkg-shlibdeps with it.
+sh tools/install-deps.sh dpkg-dev file help2man gzip udev g++-mingw-w64-x86-64 nsis
 # Dates in the man pages and archives: the last commit's, so that a rebuild gives the same files.
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 export SOURCE_DATE_EPOCH

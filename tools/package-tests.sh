@@ -25,8 +25,7 @@ cleanup() {
     kill "$xvfb" 2>/dev/null
   fi
   # A failed run must not leave the package installed.
-  dpkg-query -W -f='${Status}' plcburn 2>/dev/null | grep -q installed &&
-    apt-get purge -y -qq plcburn >/dev/null 2>&1
+  dpkg-query -W plcburn >/dev/null 2>&1 && apt-get purge -y -qq plcburn >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -104,6 +103,9 @@ diff "$work/bin.before" "$work/bin.after" || fail "/usr/bin differs after the re
 while read -r f; do
   [ -d "$f" ] || [ ! -e "$f" ] || fail "$f is left after the removal"
 done <"$work/files"
+# Removed, dpkg keeps the package's record for its postrm's purge: purge it too.
+dpkg --purge plcburn >/dev/null
+if dpkg-query -W plcburn >/dev/null 2>&1; then fail "dpkg still knows plcburn after the purge"; fi
 
 echo "== the Windows installer, silently under Wine"
 # A fresh private prefix, as a machine that never had plcburn, and a virtual display.

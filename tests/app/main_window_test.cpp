@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -441,6 +442,28 @@ TEST(MainWindow, ConfirmedCloseStopsTheBurnQuickly) {
   }
 }
 
+// What the modal box that `show` opens carried; `answer` closes it.
+struct SeenBox {
+  std::string title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QWidget* parent = nullptr;
+  bool noIsDefault = false;
+};
+
+template <typename Show>
+SeenBox WatchBox(const std::function<void(QMessageBox*)>& answer, Show show) {
+  SeenBox seen;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    seen = {box->windowTitle().toStdString(), box->text().toStdString(), box->icon(),
+            box->parentWidget(), box->defaultButton() == box->button(QMessageBox::No)};
+    answer(box);
+  });
+  show();
+  return seen;
+}
+
 // The desktop's own boxes: the caption as given, the icon by the kind of message.
 TEST(QtDialogs, MessageBoxCarriesCaptionAndIcon) {
   const struct {
@@ -451,23 +474,13 @@ TEST(QtDialogs, MessageBoxCarriesCaptionAndIcon) {
                {"INFORMATION", MessageIcon::Information, QMessageBox::Information}};
   QWidget owner;
   for (const auto& c : cases) {
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QWidget* parent = nullptr;
-    QTimer::singleShot(0, [&] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      ASSERT_NE(box, nullptr);
-      title = box->windowTitle();
-      text = box->text();
-      icon = box->icon();
-      parent = box->parentWidget();
-      box->accept();
-    });
-    QtDialogs().ShowMessage(&owner, c.caption, "text", c.icon);
-    EXPECT_EQ(title.toStdString(), c.caption);
-    EXPECT_EQ(text.toStdString(), "text");
-    EXPECT_EQ(icon, c.shown);
-    EXPECT_EQ(parent, &owner);
+    const SeenBox seen =
+        WatchBox([](QMessageBox* box) { box->accept(); },
+                 [&] { QtDialogs().ShowMessage(&owner, c.caption, "text", c.icon); });
+    EXPECT_EQ(seen.title, c.caption);
+    EXPECT_EQ(seen.text, "text");
+    EXPECT_EQ(seen.icon, c.shown);
+    EXPECT_EQ(seen.parent, &owner);
   }
 }
 
@@ -485,27 +498,21 @@ TEST(QtDialogs, StopQuestionIsAWarningWithNoAsDefault) {
   };
   QWidget owner;
   for (const auto& c : cases) {
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    bool noIsDefault = false;
-    QTimer::singleShot(0, [&] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      ASSERT_NE(box, nullptr);
-      title = box->windowTitle();
-      text = box->text();
-      icon = box->icon();
-      noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
-      if (c.pressed) {
-        box->button(*c.pressed)->click();
-      } else {
-        QTest::keyClick(box, Qt::Key_Return);
-      }
-    });
-    EXPECT_EQ(QtDialogs().ConfirmStopAndQuit(&owner), c.stops) << c.what;
-    EXPECT_EQ(title.toStdString(), kStopBurnCaption);
-    EXPECT_EQ(text.toStdString(), kStopBurnQuestion);
-    EXPECT_EQ(icon, QMessageBox::Warning);
-    EXPECT_TRUE(noIsDefault);
+    bool stops = !c.stops;
+    const SeenBox seen = WatchBox(
+        [&](QMessageBox* box) {
+          if (c.pressed) {
+            box->button(*c.pressed)->click();
+          } else {
+            QTest::keyClick(box, Qt::Key_Return);
+          }
+        },
+        [&] { stops = QtDialogs().ConfirmStopAndQuit(&owner); });
+    EXPECT_EQ(stops, c.stops) << c.what;
+    EXPECT_EQ(seen.title, kStopBurnCaption);
+    EXPECT_EQ(seen.text, kStopBurnQuestion);
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
+    EXPECT_TRUE(seen.noIsDefault);
   }
 }
 

@@ -42,10 +42,6 @@ ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
 
 inline constexpr const char* kCliUsage =
     "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes] [--list-ports]\n"
-    "  PORT  a listed name (ttyUSB0), a device path, or USB; default: the first listed port\n"
-    "        --port repeated burns the same image into each PLC at once\n"
-    "  FILE  a firmware image named MODEL_...; --model may be left out when MODEL is a model\n"
-    "  --yes confirm re-plug and power-cycle prompts without asking (unattended use)\n"
-    "exit status: 0 updated, 1 error message, 2 usage error, 128+N stopped by signal N\n";
+    "       plcburn-cli --help for more\n";
 
 }  // namespace plcburn

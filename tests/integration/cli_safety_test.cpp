@@ -292,14 +292,15 @@ class ImageFolder {
   fs::path root_;
 };
 
-// {port} stands for the simulated PLC's port, {NAME} for the image file NAME.
-std::vector<std::string> Expand(const std::vector<std::string>& args, const ImageFolder& images,
+// The words of `args`; {port} stands for the simulated PLC's port, {NAME} for the image NAME.
+std::vector<std::string> Expand(const std::string& args, const ImageFolder& images,
                                 const std::string& port) {
   std::vector<std::string> out;
-  for (const std::string& a : args) {
+  std::istringstream words(args);
+  for (std::string a; words >> a;) {
     if (a == "{port}") {
       out.push_back(port);
-    } else if (a.size() > 2 && a.front() == '{' && a.back() == '}') {
+    } else if (a.front() == '{' && a.back() == '}') {
       out.push_back(images.Path(a.substr(1, a.size() - 2)));
     } else {
       out.push_back(a);
@@ -311,82 +312,45 @@ std::vector<std::string> Expand(const std::vector<std::string>& args, const Imag
 TEST(CliSafety, BadInputIsRefusedBeforeThePlcSeesAByte) {
   const struct {
     const char* what;
-    std::vector<std::string> args;
+    const char* args;
     int exitStatus;
     const char* output;     // the line on stdout (status 1) or stderr (status 2)
     const char* hint = "";  // the hint under an error line, on stderr
     Input input = Input::DevNull;
     bool portIsOwnTerminal = false;
   } cases[] = {
-      {"empty image",
-       {"--image", "{VL_empty.bin}", "--port", "{port}", "--yes"},
-       1,
+      {"empty image", "--image {VL_empty.bin} --port {port} --yes", 1,
        "ERROR: The file holds NO data to send"},
       {"ZN500 image of its never-sent tail only",
-       {"--image", "{ZN500_tail_only.bin}", "--port", "{port}", "--yes"},
-       1,
+       "--image {ZN500_tail_only.bin} --port {port} --yes", 1,
        "ERROR: The file holds NO data to send"},
-      {"image is a folder",
-       {"--image", "{VL_folder.bin}", "--port", "{port}", "--yes"},
-       2,
+      {"image is a folder", "--image {VL_folder.bin} --port {port} --yes", 2, "not a regular file"},
+      {"image is an endless device", "--model VL --image /dev/zero --port {port} --yes", 2,
        "not a regular file"},
-      {"image is an endless device",
-       {"--model", "VL", "--image", "/dev/zero", "--port", "{port}", "--yes"},
-       2,
-       "not a regular file"},
-      {"image is a FIFO nobody writes",
-       {"--image", "{VL_fifo.bin}", "--port", "{port}", "--yes"},
-       2,
+      {"image is a FIFO nobody writes", "--image {VL_fifo.bin} --port {port} --yes", 2,
        "not a regular file"},
       {"image named for another model",
-       {"--model", "QW", "--image", "{TR7-B_v12_20170101.bin}", "--port", "{port}", "--yes"},
-       2,
+       "--model QW --image {TR7-B_v12_20170101.bin} --port {port} --yes", 2,
        "named for the TR7-B, not the QW"},
-      {"image that names no model, and no --model",
-       {"--image", "{firmware.bin}", "--port", "{port}", "--yes"},
-       2,
+      {"image that names no model, no --model", "--image {firmware.bin} --port {port} --yes", 2,
        "give --model"},
-      {"prompt, standard input at its end",
-       {"--image", "{VL_v1_good.bin}", "--port", "{port}"},
-       2,
+      {"prompt, standard input at its end", "--image {VL_v1_good.bin} --port {port}", 2,
        "give --yes"},
-      {"prompt, standard input a pipe",
-       {"--image", "{VL_v1_good.bin}", "--port", "{port}"},
-       2,
-       "give --yes",
-       "",
-       Input::ClosedPipe},
-      {"an option as a value",
-       {"--image", "{VL_v1_good.bin}", "--port", "--yes", "{port}"},
-       2,
+      {"prompt, standard input a pipe", "--image {VL_v1_good.bin} --port {port}", 2, "give --yes",
+       "", Input::ClosedPipe},
+      {"an option as a value", "--image {VL_v1_good.bin} --port --yes {port}", 2,
        "--port needs a port, not --yes"},
-      {"--model twice",
-       {"--model", "VL", "--model", "VL", "--image", "{VL_v1_good.bin}", "--port", "{port}"},
-       2,
+      {"--model twice", "--model VL --model VL --image {VL_v1_good.bin} --port {port}", 2,
        "--model given twice"},
-      {"--image twice",
-       {"--image", "{VL_v1_good.bin}", "--image", "{VL_v1_good.bin}", "--port", "{port}"},
-       2,
+      {"--image twice", "--image {VL_v1_good.bin} --image {VL_v1_good.bin} --port {port}", 2,
        "--image given twice"},
       {"serial port name for a USB model: that port, not the USB lookup",
-       {"--image", "{VL_v1_good.bin}", "--port", "ttyplcburn-absent", "--yes"},
-       1,
-       "ERROR: CANNOT open /dev/ttyplcburn-absent Port!!!",
-       "no such device"},
-      {"the program's own terminal by its path",
-       {"--image", "{QN4_v1_good.bin}", "--port", "{port}"},
-       1,
-       "ERROR: CANNOT open /dev/pts/",
-       "terminal this program runs in",
-       Input::DevNull,
-       true},
-      {"the program's own terminal as tty",
-       {"--image", "{QN4_v1_good.bin}", "--port", "tty"},
-       1,
-       "ERROR: CANNOT open tty Port!!!",
-       "terminal this program runs in",
-       Input::DevNull,
-       true},
+       "--image {VL_v1_good.bin} --port ttyplcburn-absent --yes", 1,
+       "ERROR: CANNOT open /dev/ttyplcburn-absent Port!!!", "no such device"},
+      {"the program's own terminal by its path", "--image {QN4_v1_good.bin} --port {port}", 1,
+       "ERROR: CANNOT open /dev/pts/", "terminal this program runs in", Input::DevNull, true},
+      {"the program's own terminal as tty", "--image {QN4_v1_good.bin} --port tty", 1,
+       "ERROR: CANNOT open tty Port!!!", "terminal this program runs in", Input::DevNull, true},
   };
   const ImageFolder images;
   for (const auto& c : cases) {

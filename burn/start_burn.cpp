@@ -32,6 +32,7 @@ class Burn {
     const std::uint32_t maxSize = model_.maxSize;
     if (ctx_.fileLength > maxSize) return EndWithoutLink(model_.sizeMessage);
     if (ctx_.fileLength < model_.minSize) return EndWithoutLink(model_.minSizeMessage);
+    if (model_.TotalPackets(ctx_.fileLength) <= 0) return EndWithoutLink(kMsgNoDataBlock);
     if (!OpenLink()) return EndWithoutLink(CannotOpenMessage());
 
     RunAttempts();

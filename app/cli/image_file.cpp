@@ -21,9 +21,4 @@ ImageFile ReadImageFile(const std::string& path, std::uint32_t limit) {
   return {std::move(bytes), ""};
 }
 
-bool LeavesNoDataBlock(const ModelRules& model, std::uint32_t length) {
-  const bool sizeRulesPass = length >= model.minSize && length <= model.maxSize;
-  return sizeRulesPass && length <= model.unsentTail;
-}
-
 }  // namespace plcburn

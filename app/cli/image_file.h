@@ -1,13 +1,10 @@
 #pragma once
-// The firmware image a run of plcburn-cli burns, read from a file, and the check that it gives
-// the transfer something to write.
+// The firmware image a run of plcburn-cli burns, read from a file.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "core/catalogue.h"
 
 namespace plcburn {
 
@@ -20,13 +17,5 @@ struct ImageFile {
 };
 
 ImageFile ReadImageFile(const std::string& path, std::uint32_t limit);
-
-// Whether an image that passes the model's size limits leaves the transfer no block to send: an
-// empty one, or on a ZN500 one no longer than the tail that is never sent. The PLC would be
-// erased and the burn would end "SUCCESSFUL" with nothing written.
-bool LeavesNoDataBlock(const ModelRules& model, std::uint32_t length);
-
-inline constexpr const char* kMsgNoDataBlock =
-    "The file holds NO data to send: the PLC would be erased and nothing written";
 
 }  // namespace plcburn

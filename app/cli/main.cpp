@@ -97,10 +97,6 @@ int main(int argc, char** argv) {
   }
   const std::span<const std::uint8_t> imageBytes =
       options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
-  if (LeavesNoDataBlock(model, static_cast<std::uint32_t>(imageBytes.size()))) {
-    std::printf("ERROR: %s\n", kMsgNoDataBlock);
-    return kExitBurnFailed;
-  }
   if (!model.reconnectPrompt.empty() && !options.yes && !StdinIsTerminal()) {
     return UsageError("the " + std::string(model.name) + " asks the operator to act during the " +
                       "burn, and standard input is not a terminal: give --yes to go on without " +

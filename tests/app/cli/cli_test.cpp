@@ -83,23 +83,6 @@ TEST(CliOptions, TheModelComesFromTheImagesNameUnlessBothNameOne) {
   }
 }
 
-// Within the size rules, an image must still leave the transfer a block to send.
-TEST(ImageFile, NoDataBlockIsFoundForEveryModel) {
-  for (std::size_t row = 0; row < kModelCount; ++row) {
-    const ModelRules& m = ModelAt(row);
-    const struct {
-      std::uint32_t length;
-      bool noBlock;
-    } cases[] = {
-        {0, m.minSize == 0},  // below a minimum, the size message speaks instead
-        {m.unsentTail, true}, {m.unsentTail + 1, false},
-        {m.maxSize, false},   {m.maxSize + 1, false},  // too long: the size message
-    };
-    for (const auto& c : cases)
-      EXPECT_EQ(LeavesNoDataBlock(m, c.length), c.noBlock) << m.name << " " << c.length;
-  }
-}
-
 TEST(ImageFile, ReadsRegularFilesUpToOneByteOverTheLimit) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / "plcburn-image-file-test";

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/memory_image.h"
+#include "core/message_help.h"
 #include "sim/plc_sim.h"
 #include "sim/sim_link.h"
 
@@ -30,6 +31,13 @@ class RecordingOperator : public Operator {
       : state_(state), clock_(clock) {}
 
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override {
+    // Whatever a burn shows, the troubleshooting guide has its row, of the box's kind.
+    const MessageHelp* help = FindMessageHelp(text);
+    if (help == nullptr) {
+      ADD_FAILURE() << "no row in core/message_help.cpp for \"" << text << "\"";
+    } else {
+      EXPECT_EQ(help->kind == MessageKind::Error, icon == MessageIcon::Error) << text;
+    }
     messages.push_back({std::string(caption), std::string(text), icon, state_.flashStatus,
                         state_.progress, state_.errCounter, state_.totalErrCounter,
                         state_.elapsedTime, timerRunning});

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/message_help.h"
 #include "link/serial_link.h"
 #include "tests/support/pty_pair.h"
 
@@ -62,6 +63,7 @@ TEST(SerialPosix, PortPathAndFailureReasons) {
     } else {
       EXPECT_NE(reason.find(c.mustHold), std::string::npos) << reason;
       EXPECT_NE(reason.find("/dev/ttyUSB0"), std::string::npos) << reason;
+      EXPECT_TRUE(IsDocumentedOpenFailureReason(reason)) << "not in the guide: " << reason;
     }
   }
 }
@@ -79,6 +81,7 @@ TEST(SerialPosix, OpenRefusals) {
     OpenResult opened = OpenSerialPort(r.path);
     EXPECT_EQ(opened.link, nullptr) << r.path;
     EXPECT_NE(opened.reason.find(r.reason), std::string::npos) << opened.reason;
+    EXPECT_TRUE(IsDocumentedOpenFailureReason(opened.reason)) << opened.reason;
   }
 
   PtyPair pty;

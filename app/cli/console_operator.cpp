@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "core/message_help.h"
 #include "core/stopped_burn.h"
 
 namespace plcburn {
@@ -110,7 +111,7 @@ void ConsoleBoard::Report() {
 
 void ConsoleBoard::PrintMessage(std::size_t burn, std::string_view caption, std::string_view text) {
   std::lock_guard lock(mutex_);
-  // A message is one line on stdout; a hint under it (permissions, a busy port) goes to stderr.
+  // A message is one line on stdout; a reason under it (permissions, a busy port) goes to stderr.
   const std::string_view first = text.substr(0, text.find('\n'));
   if (live_ && linesDrawn_ > 0) {
     std::fprintf(progressOut_, "\n");
@@ -124,6 +125,10 @@ void ConsoleBoard::PrintMessage(std::size_t burn, std::string_view caption, std:
   if (first.size() < text.size())
     std::fprintf(progressOut_, "%s%.*s\n", prefix.c_str(),
                  static_cast<int>(text.size() - first.size() - 1), text.data() + first.size() + 1);
+  // What to do about an error, in one line from the troubleshooting guide's table.
+  if (const std::string_view hint = HintFor(text); !hint.empty())
+    std::fprintf(progressOut_, "%s%.*s\n", prefix.c_str(), static_cast<int>(hint.size()),
+                 hint.data());
 }
 
 bool ConsoleBoard::EveryRunningBurnAtPrompt() const {

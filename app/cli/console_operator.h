@@ -1,6 +1,7 @@
 #pragma once
-// Burns run from a terminal: messages on stdout as "CAPTION: text", progress on stderr (a live
-// bar on a terminal, plain lines otherwise), reconnect prompts answered with Enter or --yes.
+// Burns run from a terminal: messages on stdout as "CAPTION: text", an error's hint under it and
+// progress on stderr (a live bar on a terminal, plain lines otherwise), reconnect prompts
+// answered with Enter or --yes.
 // Several burns at once (one per port) share one board: one progress line per port, and a
 // reconnect prompt asked once for all ports that need it. Stopping the board stops every burn:
 // each ends through its normal end path with the one message that it was stopped.

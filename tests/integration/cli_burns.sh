@@ -39,6 +39,13 @@ expect_received() {
   cmp -n "$sent" "$img" "$got" >/dev/null || fail "$name: received image differs"
 }
 
+# The last line on stderr is the error's one hint line, which begins with $1.
+expect_hint() {
+  last=$(tail -n 1 "$work/err")
+  case $last in "$1"*) ;; *) fail "no hint '$1...' last on stderr: $(cat "$work/err")" ;; esac
+  [ "$(grep -c "^$1" "$work/err")" = 1 ] || fail "not one hint line: $(cat "$work/err")"
+}
+
 case $case in
 all-models)
   # Every model at once: each burn spends most of its time in fixed waits.
@@ -85,16 +92,22 @@ lost-ack-naked-block)
 vanishes)
   start_sim vl --model VL --boot --fault hangup:100
   start=$(date +%s)
-  out=$("$cli" --model VL --image "$(image_for VL)" --port "$port" --yes); rc=$?
+  out=$("$cli" --model VL --image "$(image_for VL)" --port "$port" --yes 2>"$work/err"); rc=$?
   took=$(($(date +%s) - start))
   [ "$rc" = 1 ] || fail "exit $rc"
   [ "$out" = "ERROR: Firmware update is FAILED" ] || fail "output '$out'"
   [ "$took" -lt 30 ] || fail "took $took s"
+  expect_hint "the PLC is left without a complete firmware: burn it again"
   ;;
 no-port)
-  out=$("$cli" --model QN4 --image "$(image_for QN4)" --port /dev/plcburn-no-such-port); rc=$?
+  out=$("$cli" --model QN4 --image "$(image_for QN4)" --port /dev/plcburn-no-such-port \
+    2>"$work/err"); rc=$?
   [ "$rc" = 1 ] || fail "exit $rc"
   [ "$out" = "ERROR: CANNOT open /dev/plcburn-no-such-port Port!!!" ] || fail "output '$out'"
+  # The system's reason, then the hint.
+  [ "$(tail -n 2 "$work/err" | head -n 1)" = "/dev/plcburn-no-such-port: no such device: check \
+the port name and that the adapter is plugged in" ] || fail "no reason: $(cat "$work/err")"
+  expect_hint "the port could not be opened: "
   ;;
 *) fail "unknown case $case" ;;
 esac

@@ -15,6 +15,8 @@
 #include "app/cli/image_file.h"
 #include "burn/burn_control.h"
 #include "core/catalogue.h"
+#include "core/message_help.h"
+#include "core/result_codes.h"
 #include "core/stopped_burn.h"
 
 namespace plcburn {
@@ -136,7 +138,75 @@ TEST(ConsoleBoard, OneBurnPrintsMessagesAsCaptionAndText) {
   EXPECT_EQ(Contents(out),
             "ERROR: CANNOT open USB Port!!!\nInformation: Please REPLUG\n"
             "Information: Firmware update is SUCCESSFUL\n");
-  EXPECT_EQ(Contents(err), "No permission\n");
+  EXPECT_EQ(Contents(err),
+            "No permission\n" + std::string(HintFor("CANNOT open USB Port!!!")) + "\n");
+}
+
+// Every failure keeps its one stdout line; under it on stderr come its reason, if any, and one
+// hint line from the guide's table. Prompts and successes get no hint.
+TEST(ConsoleBoard, EachErrorGetsOneHintLineUnderItsMessage) {
+  const ModelRules& qk4 = ModelAt(*FindModel("QK4"));
+  const ModelRules& vl = ModelAt(*FindModel("VL"));
+  const struct {
+    std::string family, text;
+    MessageIcon icon = MessageIcon::Error;
+    bool stopFirst = false;
+  } cases[] = {
+      {"image too large", std::string(vl.sizeMessage)},
+      {"image too small", std::string(ModelAt(*FindModel("ZN500")).minSizeMessage)},
+      {"image with nothing to send", std::string(kMsgNoDataBlock)},
+      {"port without a reason", "CANNOT open COM9 Port!!!"},
+      {"port with a reason", "CANNOT open ttyUSB0 Port!!!\n/dev/ttyUSB0 is in use"},
+      {"no answer", std::string(AppStepMessage(AppStep::ConfirmComm, RC_NO_RESPONSE))},
+      {"wrong model", std::string(AppStepMessage(AppStep::CheckID_A, RC_NO_RESPONSE))},
+      {"refused", std::string(AppStepMessage(AppStep::SendErase_A, RC_FLOW_STATE4))},
+      {"run mode", std::string(AppStepMessage(AppStep::ConfirmComm, RC_RUN_MODE))},
+      {"unknown class", std::string(AppStepMessage(AppStep::CheckID_A, RC_UNKNOWN_CODE))},
+      {"unknown code", std::string(AppStepMessage(AppStep::SendErase_A, RC_FAIL))},
+      {"other variant", std::string(qk4.variantMismatchMessage)},
+      {"no boot loader", std::string(kMsgNoBootLoader)},
+      {"boot loader of another model", std::string(kMsgPlcTypeWrong)},
+      {"boot loader silent", std::string(kMsgNoErase)},
+      {"transfer failed", std::string(kMsgFwFailed)},
+      {"stopped", std::string(kMsgFwFailed), MessageIcon::Error, true},
+      {"success", std::string(vl.successText), MessageIcon::Information},
+  };
+  for (const auto& c : cases) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const std::string caption = c.icon == MessageIcon::Error ? "ERROR" : "INFORMATION";
+    BurnState state;
+    {
+      ConsoleBoard board(true, out, err);
+      ConsoleOperator op(board, board.Add("ttyUSB0", state), "");
+      if (c.stopFirst) board.Stop(2);
+      op.ShowMessage(caption, c.text, c.icon);
+    }
+    const std::string shown = c.stopFirst ? std::string(kMsgBurnStopped) : c.text;
+    const std::size_t newline = shown.find('\n');
+    EXPECT_EQ(Contents(out), caption + ": " + shown.substr(0, newline) + "\n") << c.family;
+    std::string wanted = newline == std::string::npos ? "" : shown.substr(newline + 1) + "\n";
+    if (c.icon == MessageIcon::Error) {
+      ASSERT_FALSE(HintFor(shown).empty()) << c.family;
+      wanted += std::string(HintFor(shown)) + "\n";
+    }
+    EXPECT_EQ(Contents(err), wanted) << c.family;
+  }
+
+  // With several burns each line names its port; a prompt gets no hint.
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  BurnState a, b;
+  {
+    ConsoleBoard board(true, out, err);
+    ConsoleOperator opA(board, board.Add("A", a), "Replug");
+    ConsoleOperator opB(board, board.Add("B", b), "Replug");
+    opB.ShowMessage("ERROR", kMsgFwFailed, MessageIcon::Error);
+    board.BurnEnded(1);
+    opA.ShowMessage("Information", "Replug", MessageIcon::Information);
+  }
+  EXPECT_EQ(Contents(out), "B: ERROR: " + std::string(kMsgFwFailed) + "\nA: Information: Replug\n");
+  EXPECT_EQ(Contents(err), "B: " + std::string(HintFor(kMsgFwFailed)) + "\n");
 }
 
 TEST(ConsoleBoard, PromptIsAskedOnceForAllBurnsThatNeedIt) {

@@ -16,7 +16,6 @@ constexpr std::array<std::string_view, 4> kTooLargeCauses{
     "PLC.",
 };
 constexpr std::array<std::string_view, 5> kWrongImageSteps{
-    "Nothing was sent: the PLC still runs as before.",
     "Check that the image is the firmware for this PLC's model: plcburn-cli takes the model from "
     "the part of the file's name before its first \"_\" (TR7-B_v12.bin is for a TR7-B).",
     "Burn the right image: plcburn-cli --image FILE, or the plcburn build made for this model "
@@ -35,8 +34,7 @@ constexpr std::array<std::string_view, 4> kNoAnswerCauses{
 
 constexpr std::array<std::string_view, 4> kFlowCauses{
     "The PLC's application refused the request (a NAK of error class 2). The State number in "
-    "the message is the PLC's own flow state, not the program's: read the State column for "
-    "where the burn was.",
+    "the message is the PLC's own flow state, not where the burn was (the column before).",
     "The PLC is busy with something else: its program runs, or another program (a programming "
     "tool, an HMI) talks to it on another port.",
 };
@@ -49,10 +47,13 @@ constexpr std::array<std::string_view, 5> kFlowSteps{
 constexpr std::string_view kFlowHint =
     "the PLC refused the request: switch it to STOP, power-cycle it and burn again";
 
-constexpr std::array<std::string_view, 4> kUnknownCodeCauses{
-    "The PLC refused the request with an error class this program does not know.",
-    "At State 2 and 3: the PLC was switched to RUN after the probe (a refusal for run mode is "
-    "reported this way after State 1).",
+constexpr std::string_view kUnknownClass =
+    "The PLC refused the request with an error class this program does not know.";
+constexpr std::array<std::string_view, 4> kUnknownCodeCauses{kUnknownClass};
+// A refusal for run mode has its own message only after the probe.
+constexpr std::array<std::string_view, 4> kUnknownCodeLaterCauses{
+    "The PLC was switched to RUN after the probe: it refuses the update in RUN.",
+    kUnknownClass,
 };
 constexpr std::string_view kUnknownCodeHint =
     "the PLC refused the request with an unknown error: switch it to STOP, power-cycle it, burn "
@@ -69,7 +70,6 @@ constexpr std::string_view kUnknownMessageHint =
     "an unexpected result inside plcburn: burn again, and report it if it comes back";
 
 constexpr std::array<std::string_view, 5> kVariantSteps{
-    "Nothing was erased: the PLC still runs as before.",
     "Read the model on the PLC's label and burn the image made for it (or the plcburn build made "
     "for it).",
     "If the label agrees with the image, power-cycle the PLC and burn again: a register read that "
@@ -98,8 +98,9 @@ constexpr MessageHelp TooLarge(std::string_view text) {
 constexpr MessageHelp FlowError(std::string_view text, StageSet stages) {
   return {text, Error, stages, kFlowCauses, kFlowSteps, kFlowHint};
 }
-constexpr MessageHelp UnknownCode(std::string_view text, BurnStage stage) {
-  return {text, Error, stage, kUnknownCodeCauses, kFlowSteps, kUnknownCodeHint};
+constexpr MessageHelp UnknownCode(std::string_view text, BurnStage stage,
+                                  const std::array<std::string_view, 4>& causes) {
+  return {text, Error, stage, causes, kFlowSteps, kUnknownCodeHint};
 }
 constexpr MessageHelp UnknownMessage(std::string_view text, BurnStage stage) {
   return {text, Error, stage, kUnknownMessageCauses, kUnknownMessageSteps, kUnknownMessageHint};
@@ -186,9 +187,9 @@ constexpr MessageHelp kTable[] = {
      {"The PLC's program is running: the PLC refuses to be updated in RUN."},
      {"Switch the PLC to STOP (its RUN/STOP switch, or the programming tool).", "Burn again."},
      "the PLC is running its program: switch it to STOP and burn again"},
-    UnknownCode("UNKNOWN ERROR CODE @ State 1", ModeProbe),
-    UnknownCode("UNKNOWN ERROR CODE @ State 2", IdentifierCheck),
-    UnknownCode("UNKNOWN ERROR CODE @ State 3", EraseCommand),
+    UnknownCode("UNKNOWN ERROR CODE @ State 1", ModeProbe, kUnknownCodeCauses),
+    UnknownCode("UNKNOWN ERROR CODE @ State 2", IdentifierCheck, kUnknownCodeLaterCauses),
+    UnknownCode("UNKNOWN ERROR CODE @ State 3", EraseCommand, kUnknownCodeLaterCauses),
     UnknownMessage("UNKNOWN MESSAGE", ModeProbe),
     UnknownMessage("UNKNOWN MESSAGE @ State 2", IdentifierCheck),
     UnknownMessage("UNKNOWN MESSAGE @ State 3", EraseCommand),

@@ -52,7 +52,23 @@ std::string PlcsimHelpText() {
          "      stopped by SIGTERM or SIGINT\n"
          "  1   no pseudo-terminal could be had, or FILE could not be written\n"
          "  2   usage error\n"
-         "  3   a hangup fault fired\n";
+         "  3   a hangup fault fired\n"
+         "\n"
+         "Troubleshooting:\n"
+         "  What each message of a burn means and what to try: docs/troubleshooting.md\n"
+         "  in plcburn's sources; the faults above bring most of them about.\n"
+         "\n"
+         "Examples:\n"
+         "One PLC on a serial port: a TR7-B; burn into the path plcsim prints.\n"
+         "  $ plcsim --model TR7-B\n"
+         "  $ plcburn-cli --port /dev/pts/3 --image TR7-B_v12.bin --yes\n"
+         "One PLC on USB: the USB models take a simulator's path in place of USB.\n"
+         "  $ plcsim --model VL\n"
+         "  $ plcburn-cli --port /dev/pts/3 --yes\n"
+         "A gang of four: four simulators, then one burn into the paths they print\n"
+         "(A to D here).\n"
+         "  $ for i in 1 2 3 4; do plcsim --model VL --save vl$i.bin & done\n"
+         "  $ plcburn-cli --port A --port B --port C --port D --yes\n";
 }
 
 std::string PlcsimVersionText() {

@@ -45,6 +45,20 @@ std::string CliHelpText() {
       "      a regular file or is named for another model, a prompt nobody can\n"
       "      answer; nothing was opened\n"
       "  128+N  stopped by signal N (130: SIGINT, 143: SIGTERM, 129: SIGHUP)\n"
+      "\n"
+      "Troubleshooting:\n"
+      "  Under each error message, a hint line on standard error says what to try.\n"
+      "  Every message, what plcburn was doing, its likely causes and what to try,\n"
+      "  in order: docs/troubleshooting.md in plcburn's sources.\n"
+      "\n"
+      "Examples:\n"
+      "One PLC on the first USB serial adapter (on Windows: --port COM3).\n"
+      "  $ plcburn-cli --port ttyUSB0\n"
+      "One VL, VL-K or ZN500 on its own USB interface.\n"
+      "  $ plcburn-cli --port USB\n"
+      "A gang of four on four serial ports: the same image into each PLC at once,\n"
+      "one reconnect prompt for all, a summary at the end.\n"
+      "  $ plcburn-cli --port ttyS0 --port ttyS1 --port ttyS2 --port ttyS3\n"
       "\n";
   return text + EnvironmentAndFilesHelp();
 }

@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "core/message_help.h"
 #include "link/usb_link.h"
 #include "tests/link/usb_fake.h"
 
@@ -60,9 +59,6 @@ TEST_P(UsbLookupTest, FindsAndOpensThePlc) {
   const OpenResult r = OpenUsbLink(fresh);
   EXPECT_EQ(r.link != nullptr, c.usedDevice != kNone);
   EXPECT_EQ(r.reason, c.permissionReason ? kUsbPermissionReason : "");
-  if (!r.reason.empty()) {
-    EXPECT_TRUE(IsDocumentedOpenFailureReason(r.reason)) << r.reason;
-  }
 }
 
 const FakeUsbDevice Plc1{kPlc1}, Plc2{kPlc2}, Mouse{kMouse};

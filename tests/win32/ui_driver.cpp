@@ -7,6 +7,8 @@
 //   ui_driver key enter|escape  presses the key where the program has its keyboard focus
 //   ui_driver answer MS ID      waits for a message box of the program, prints
 //                               "CAPTION: TEXT" and closes it with the button ID (1 OK, 6 Yes)
+//   ui_driver wait-box MS       waits for a message box, prints "CAPTION: TEXT" and then
+//                               "box LEFT TOP RIGHT BOTTOM" (screen), and leaves it open
 //   ui_driver no-box MS         fails if a message box shows within MS
 //   ui_driver close             asks the window to close
 //   ui_driver wait-gone MS      the window is gone; prints how long that took
@@ -38,12 +40,16 @@ HWND Control(HWND main, int id) {
   return GetDlgItem(main, id);
 }
 
-// The model list, the port list and the button, and where the client area is on the screen.
+// The model list, the port list and the button, and where the client area and the whole window
+// (its frame included) are on the screen.
 void PrintState(HWND main) {
   POINT origin{0, 0};
   ClientToScreen(main, &origin);
+  RECT frame{};
+  GetWindowRect(main, &frame);
   const HWND model = Control(main, 8), port = Control(main, 7), start = Control(main, 2);
   std::printf("client %ld %ld\n", origin.x, origin.y);
+  std::printf("window %ld %ld %ld %ld\n", frame.left, frame.top, frame.right, frame.bottom);
   std::printf("model %s %s\n", TextOf(model).c_str(),
               IsWindowEnabled(model) ? "enabled" : "disabled");
   std::printf("port %s\n", TextOf(port).c_str());
@@ -142,7 +148,7 @@ int main(int argc, char** argv) {
     const std::string key = argv[2];
     if (key != "enter" && key != "escape") return 2;
     PressKey(main, key == "enter" ? VK_RETURN : VK_ESCAPE);
-  } else if (verb == "answer" && argc > 3) {
+  } else if ((verb == "answer" && argc > 3) || verb == "wait-box") {
     HWND box = nullptr;
     // A box of a thread that has not pumped its messages for a while (a burn's worker) does not
     // answer WM_GETTEXT until its modal loop runs: it is there once its caption can be read.
@@ -154,6 +160,13 @@ int main(int argc, char** argv) {
     std::string text;
     EnumChildWindows(box, LongestStatic, reinterpret_cast<LPARAM>(&text));
     std::printf("%s: %s\n", TextOf(box).c_str(), text.c_str());
+    if (verb == "wait-box") {
+      RECT r{};
+      GetWindowRect(box, &r);
+      std::printf("box %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+      std::fflush(stdout);
+      return 0;
+    }
     std::fflush(stdout);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(std::atoi(argv[3]), BN_CLICKED), 0);
   } else if (verb == "no-box") {

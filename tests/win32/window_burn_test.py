@@ -47,13 +47,24 @@ def main():
             fields[key] = rest
         return fields
 
-    def shot(name, client):
+    def crop(source, rect, target):
+        left, top, right, bottom = rect
+        subprocess.run(["convert", source, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top,
+                                                                     left, top),
+                        "+repage", target], check=True)
+
+    def shot(name, window, box=None):
+        """The window, frame included; a message box is put over its middle, as a dialog sits
+        over its owner (Wine centres it on the screen instead)."""
         root = os.path.join(args.out, name + "-root.png")
         subprocess.run(["import", "-window", "root", root], check=True)
-        x, y = client
         target = os.path.join(args.out, name + ".png")
-        subprocess.run(["convert", root, "-crop", "560x215+%d+%d" % (max(0, x - 8), max(0, y - 32)),
-                        "+repage", target], check=True)
+        crop(root, window, target)
+        if box:
+            box_png = os.path.join(args.out, name + "-box.png")
+            crop(root, box, box_png)
+            subprocess.run(["convert", target, box_png, "-gravity", "center", "-composite",
+                            target], check=True)
         return root
 
     def pixel(root, client, dx, dy):
@@ -71,11 +82,12 @@ def main():
             return 1
         s = state()
         client = tuple(int(v) for v in s["client"].split())
+        window = tuple(int(v) for v in s["window"].split())
         check(s["model"] == "QN4 disabled", "the model list shows QN4, disabled: " + s["model"])
         check(s["port"] == PORT, "the port list offers " + PORT + ": " + s["port"])
         check(s["start"] == "Start Burn enabled", "Start Burn is enabled")
         time.sleep(0.5)  # a panel tick with the logo
-        root = shot("idle", client)
+        root = shot("idle", window)
         check(pixel(root, client, 12, 115) in ("srgb(255,255,255)", "white"),
               "the idle progress bar is an empty white frame")
         check(pixel(root, client, 5, 115) == "srgb(200,200,200)",
@@ -102,7 +114,7 @@ def main():
         seen_red = False
         while time.monotonic() - started < 120 and not seen_red:
             time.sleep(0.3)
-            root = shot("midburn", client)
+            root = shot("midburn", window)
             seen_red = pixel(root, client, 12, 115) in ("srgb(255,0,0)", "red")
         check(seen_red, "the progress bar fills red during the burn")
         check(pixel(root, client, 515, 115) in ("srgb(255,255,255)", "white"),
@@ -111,9 +123,14 @@ def main():
         check(mid["start"] == "Start Burn disabled", "Start Burn is disabled during the burn")
         check(mid["ports"] == "disabled", "the port list is disabled during the burn")
         driver("command", 2)  # as the keyboard handling can deliver it to a disabled button
-        code, out = driver("answer", 180000, 1)
-        check(out.strip() == "INFORMATION: Firmware update is SUCCESSFUL",
-              "the burn ends with the success message: " + out.strip())
+        code, out = driver("wait-box", 180000)
+        lines = (out.splitlines() + ["", ""])[:2]
+        check(lines[0] == "INFORMATION: Firmware update is SUCCESSFUL",
+              "the burn ends with the success message: " + lines[0])
+        if check(lines[1].startswith("box "), "the box's place is known: " + lines[1]):
+            time.sleep(0.5)  # the box drawn
+            shot("success", window, tuple(int(v) for v in lines[1].split()[1:]))
+        driver("answer", 10000, 1)
         check(sim.wait(10) == 0, "the simulator took the whole transfer")
         check(wine_port.holds_image(received, args.image), "the simulator holds the built-in image")
         code, _ = driver("no-box", 1500)

@@ -7,8 +7,8 @@ sh tools/install-deps.sh clang-format clang-tidy shellcheck
 echo "== clang-format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 echo "== shellcheck"
-shellcheck tools/*.sh .ci/run tests/integration/*.sh tests/packaging/*.sh packaging/debian/postinst \
-  packaging/debian/postrm
+shellcheck tools/*.sh .ci/run tests/integration/*.sh tests/packaging/*.sh tests/docs/*.sh \
+  packaging/debian/postinst packaging/debian/postrm
 echo "== layering"
 sh tools/check-layers.sh
 echo "== clang-tidy"

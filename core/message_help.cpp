@@ -253,8 +253,8 @@ constexpr MessageHelp kTable[] = {
      Error,
      BootIdentifier,
      {"The boot loader reports another model: the PLC is another model than this burn is for.",
-      "The boot loader did not answer: wrong port, cable or power (a PLC already in its boot "
-      "loader answers nothing else)."},
+      "The boot loader did not answer its \"ID\": the line failed after the probe (cable, "
+      "power)."},
      {"Compare the model on the PLC's label with the burn's model, and burn the image made for it.",
       "Check the port, the cable and the PLC's power, and burn again."},
      "the boot loader did not report this model: check the PLC's model, the cable and the port"},
@@ -263,7 +263,8 @@ constexpr MessageHelp kTable[] = {
      BootVersion,
      kBootNoAnswerCauses,
      {"Check the cable and the PLC's power.",
-      "Burn again: nothing has been erased yet by the boot loader."},
+      "Burn again: the boot loader has erased nothing yet, and the next burn finds it and goes on "
+      "from there."},
      "the ZN500's boot loader did not give its version: check the cable and power, burn again"},
     {"PLC DOES NOT respond to the erasing signal", Error, BootErase, kBootNoAnswerCauses,
      kHalfWrittenSteps, kHalfWrittenHint},
@@ -275,8 +276,7 @@ constexpr MessageHelp kTable[] = {
      {"The line failed mid-transfer: a cable pulled or loose, the PLC's power lost, a USB hub or "
       "adapter that dropped out.",
       "A block was refused six times in a row: a noisy line at 115200 baud, or an adapter that "
-      "cannot carry it.",
-      "The whole image could not be read."},
+      "cannot carry it."},
      kHalfWrittenSteps,
      kHalfWrittenHint},
 

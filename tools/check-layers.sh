@@ -1,6 +1,6 @@
 #!/bin/sh
 # Fails when a folder includes a header of a folder above it. Bottom to top: core, link, proto,
-# burn, then app and sim (which never include each other); res sits on core alone.
+# burn, then app and sim (which never include each other); res and record sit on core alone.
 set -eu
 cd "$(dirname "$0")/.."
 status=0
@@ -21,7 +21,8 @@ check link 'core|link'
 check proto 'core|link|proto'
 check burn 'core|link|proto|burn'
 check res 'core|res'
+check record 'core|record'
 check sim 'core|link|proto|sim'
-check app 'core|link|proto|burn|res|app'
+check app 'core|link|proto|burn|res|record|app'
 [ "$status" -eq 0 ] && echo "layering: no folder includes one above it"
 exit "$status"

@@ -1,0 +1,342 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/result_codes.h"
+#include "record/burn_log.h"
+#include "record/burn_record_json.h"
+#include "record/sha256.h"
+#include "tests/support/sim_bench.h"
+
+namespace plcburn {
+namespace {
+
+using testing::Bench;
+using Json = nlohmann::json;
+
+constexpr std::uint64_t kWallBase = 1772352902345;  // 2026-03-01T08:15:02.345Z
+
+// Keeps records in memory, notes how many messages the operator had seen by then, and may stop
+// the burn as a phase begins.
+class MemoryJournal : public BurnJournal {
+ public:
+  explicit MemoryJournal(Bench& b) : b_(b) {}
+  void PhaseBegins(BurnPhase phase) override {
+    if (phase == stopAt) control.Cancel();
+  }
+  void Keep(const BurnRecord& record) override {
+    records.push_back(record);
+    messagesSeen = b_.ui.messages.size();
+  }
+
+  std::optional<BurnPhase> stopAt;
+  BurnControl control;
+  std::vector<BurnRecord> records;
+  std::size_t messagesSeen = 0;
+
+ private:
+  Bench& b_;
+};
+
+BurnRecording RecordingOn(Bench& b, BurnJournal& journal) {
+  return {journal,
+          {"station-7", "VL_test.bin", std::string(64, 'a')},
+          [&b] { return b.clock.NowMs(); },
+          [&b] { return kWallBase + b.clock.NowMs(); }};
+}
+
+std::vector<std::string> Lines(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::filesystem::path FreshFolder(const std::string& name) {
+  const auto folder = std::filesystem::temp_directory_path() / ("plcburn-record-" + name);
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+struct RecordCase {
+  const char* name;
+  const char* model;
+  std::size_t imageLength;
+  SimOptions sim;
+  std::string mutedCommand;
+  std::optional<BurnPhase> stopAt;
+  // expected
+  bool ok;
+  std::optional<std::uint8_t> code;
+  std::string step;
+  BurnRecord::Blocks blocks;  // sent and resent
+  BurnRecord::Plc plc;
+  std::uint64_t minHandshakeMs;
+};
+
+void PrintTo(const RecordCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BurnRecordOf : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(BurnRecordOf, OneRecordBeforeTheFinalMessage) {
+  const RecordCase& c = GetParam();
+  Bench b(c.model, c.imageLength, c.sim);
+  testing::MutingOpener muting(b.opener, c.mutedCommand);
+  MemoryJournal journal(b);
+  journal.stopAt = c.stopAt;
+  BurnRecording recording = RecordingOn(b, journal);
+  b.Run(c.mutedCommand.empty() ? nullptr : &muting, &journal.control, &recording);
+
+  ASSERT_EQ(journal.records.size(), 1u);
+  EXPECT_EQ(journal.messagesSeen, b.ui.messages.size() - 1) << "kept before the final message";
+  const BurnRecord& r = journal.records[0];
+  EXPECT_EQ(r.result.ok, c.ok);
+  EXPECT_EQ(r.result.ok, b.Final().icon == MessageIcon::Information);
+  EXPECT_EQ(r.result.code, c.code);
+  EXPECT_EQ(r.result.step, c.step);
+  EXPECT_EQ(r.result.caption, b.Final().caption);
+  EXPECT_EQ(r.result.text, b.Final().text);
+  EXPECT_EQ(r.result.stopped, c.stopAt.has_value());
+  EXPECT_EQ(r.blocks.sent, c.blocks.sent);
+  EXPECT_EQ(r.blocks.resent, c.blocks.resent);
+  EXPECT_EQ(r.plc, c.plc);
+  EXPECT_EQ(r.errorsTotal, static_cast<std::uint32_t>(b.Final().totalErrCounter));
+  EXPECT_GE(r.phases.handshakeMs, c.minHandshakeMs);
+  EXPECT_GE(r.phases.reconnectMs, std::accumulate(b.ui.waits.begin(), b.ui.waits.end(), 0ull));
+  const auto& p = r.phases;
+  EXPECT_LE(p.handshakeMs + p.reconnectMs + p.eraseMs + p.transferMs, r.durationMs);
+
+  // The line a log gets: one line that reads back as the same record.
+  const std::string line = RecordLine(r);
+  ASSERT_EQ(line.find('\n'), line.size() - 1);
+  const Json j = Json::parse(line);
+  EXPECT_EQ(j["schema"], 1);
+  EXPECT_EQ(j["start"], "2026-03-01T08:15:02.345Z");
+  EXPECT_TRUE(std::regex_match(j["end"].get<std::string>(),
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+  EXPECT_EQ(j["duration_ms"], r.endMs - r.startMs);
+  EXPECT_EQ(j["host"], "station-7");
+  EXPECT_EQ(j["port"], ModelAt(b.row).IsUsb() ? "USB" : "ttyS9");
+  EXPECT_EQ(j["link"], ModelAt(b.row).IsUsb() ? "usb" : "serial");
+  EXPECT_EQ(j["model"], c.model);
+  EXPECT_EQ(j["image"]["size"], c.imageLength);
+  EXPECT_EQ(j["result"]["ok"], c.ok);
+  EXPECT_EQ(j["result"]["code"].is_null(), !c.code.has_value());
+  EXPECT_EQ(j["result"]["text"], b.Final().text);
+  EXPECT_EQ(j["blocks"]["sent"], c.blocks.sent);
+  EXPECT_EQ(j["errors"]["total"], r.errorsTotal);
+  EXPECT_EQ(j["plc"]["identifier"].is_null(), !c.plc.identifier.has_value());
+}
+
+constexpr BurnRecord::Plc kVlPlc{0x0015, 0x0015, {}, {}, {}, {}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, BurnRecordOf,
+    ::testing::Values(
+        RecordCase{"success",
+                   "VL",
+                   50000,
+                   testing::Faults({"lose-ack:3"}),
+                   "",
+                   {},
+                   true,
+                   RC_OK,
+                   "SendFW",
+                   {0, 196, 1},
+                   kVlPlc,
+                   2000},
+        RecordCase{"zn500_versions",
+                   "ZN500",
+                   10000,
+                   {},
+                   "",
+                   {},
+                   true,
+                   RC_OK,
+                   "SendFW",
+                   {0, 24, 0},
+                   {0x3000, 0x3000, 0x01, 0x0100, {}, {}},
+                   0},
+        RecordCase{"tr7b_register",
+                   "TR7-B",
+                   5000,
+                   {},
+                   "",
+                   {},
+                   true,
+                   RC_OK,
+                   "SendFW",
+                   {0, 40, 0},
+                   {0x000C, 0x000C, {}, {}, 0x4138, {}},
+                   0},
+        RecordCase{"refused_size", "VL", 491521, {}, "", {}, false, {}, "size check", {}, {}, 0},
+        RecordCase{"no_response",
+                   "QN4",
+                   5000,
+                   testing::Faults({"silence"}),
+                   "",
+                   {},
+                   false,
+                   RC_NO_RESPONSE,
+                   "ConfirmComm",
+                   {},
+                   {},
+                   18000},
+        RecordCase{"run_mode",
+                   "QN4",
+                   5000,
+                   testing::Faults({"nak:1:1"}),
+                   "",
+                   {},
+                   false,
+                   RC_RUN_MODE,
+                   "ConfirmComm",
+                   {},
+                   {},
+                   0},
+        RecordCase{"wrong_identifier",
+                   "QN4",
+                   5000,
+                   testing::Faults({"wrong-id-app"}),
+                   "",
+                   {},
+                   false,
+                   RC_NO_RESPONSE,
+                   "CheckID_A",
+                   {},
+                   {0x010E, {}, {}, {}, {}, {}},
+                   2000},
+        RecordCase{"no_erase",
+                   "VL",
+                   50000,
+                   testing::Faults({}, true),
+                   "ERASE",
+                   {},
+                   false,
+                   RC_FAIL,
+                   "SendErase_B",
+                   {},
+                   {{}, 0x0015, {}, {}, {}, {}},
+                   0},
+        RecordCase{"failed_transfer",
+                   "VL",
+                   50000,
+                   testing::Faults({"hangup:5"}, true),
+                   "",
+                   {},
+                   false,
+                   RC_FAIL,
+                   "SendFW",
+                   {0, 6, 5},
+                   {{}, 0x0015, {}, {}, {}, {}},
+                   0},
+        RecordCase{"interrupted",
+                   "VL",
+                   50000,
+                   {},
+                   "",
+                   BurnPhase::Transfer,
+                   false,
+                   RC_FAIL,
+                   "SendUpdate",
+                   {},
+                   kVlPlc,
+                   0}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(BurnLog, GangOfFourWritesFourWholeLines) {
+  const auto log = FreshFolder("gang") / "state" / "burns.jsonl";
+  BurnLog journal(log);
+  std::vector<std::unique_ptr<Bench>> benches;
+  std::vector<BurnRecording> recordings;
+  for (int i = 0; i < 4; ++i) {
+    benches.push_back(std::make_unique<Bench>("QN4", 20000 + i, testing::Faults({}, true),
+                                              "ttyUSB" + std::to_string(i)));
+    recordings.push_back(RecordingOn(*benches.back(), journal));
+  }
+  std::vector<std::thread> burns;
+  for (int i = 0; i < 4; ++i)
+    burns.emplace_back([&, i] { benches[i]->Run(nullptr, nullptr, &recordings[i]); });
+  for (auto& t : burns) t.join();
+
+  std::set<std::string> ports;
+  const std::vector<std::string> lines = Lines(log);
+  EXPECT_EQ(lines.size(), 4u);
+  for (const std::string& line : lines) {
+    const Json j = Json::parse(line);
+    EXPECT_TRUE(j["result"]["ok"]);
+    EXPECT_EQ(j["image"]["size"].get<int>() - 20000, j["port"].get<std::string>().back() - '0');
+    ports.insert(j["port"]);
+  }
+  EXPECT_EQ(ports.size(), 4u);
+}
+
+TEST(BurnLog, UnwritableLogLeavesASuccessfulBurnSuccessful) {
+  const auto folder = FreshFolder("unwritable");
+  std::ofstream(folder / "file") << "not a folder";
+  std::vector<std::string> warnings;
+  BurnLog journal(folder / "file" / "burns.jsonl",
+                  [&](const std::string& w) { warnings.push_back(w); });
+  for (int burn = 0; burn < 2; ++burn) {
+    Bench b("QN4", 5000, testing::Faults({}, true));
+    BurnRecording recording = RecordingOn(b, journal);
+    b.Run(nullptr, nullptr, &recording);
+    EXPECT_EQ(b.Final().text, "Firmware update is SUCCESSFUL");
+    b.ExpectCleanEnd();
+  }
+  ASSERT_EQ(warnings.size(), 1u) << "one warning, not one per burn";
+  EXPECT_NE(warnings[0].find("burns.jsonl"), std::string::npos);
+}
+
+TEST(BurnLog, LivesWhereTheEnvironmentSays) {
+  using Env = std::map<std::string, std::string>;
+  const struct {
+    Env env;
+    std::filesystem::path expected;
+  } cases[] = {
+#ifdef _WIN32
+      {{{"LOCALAPPDATA", "C:\\Users\\op\\AppData\\Local"}},
+       "C:\\Users\\op\\AppData\\Local\\plcburn\\burns.jsonl"},
+      {{{"HOME", "C:\\Users\\op"}}, ""},
+#else
+      {{{"XDG_STATE_HOME", "/var/st"}, {"HOME", "/home/op"}}, "/var/st/plcburn/burns.jsonl"},
+      {{{"XDG_STATE_HOME", "st"}, {"HOME", "/home/op"}},
+       "/home/op/.local/state/plcburn/burns.jsonl"},
+      {{{"HOME", "/home/op"}}, "/home/op/.local/state/plcburn/burns.jsonl"},
+#endif
+      {{}, ""},
+  };
+  for (const auto& c : cases) {
+    const auto path = BurnLogPath([&](const char* name) -> std::optional<std::filesystem::path> {
+      const auto it = c.env.find(name);
+      if (it == c.env.end()) return std::nullopt;
+      return it->second;
+    });
+    EXPECT_EQ(path, c.expected);
+  }
+}
+
+TEST(Record, Sha256AndTimesAsToolsWriteThem) {
+  const std::string abc = "abc";
+  EXPECT_EQ(Sha256Hex({reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()}),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(IsoUtc(0), "1970-01-01T00:00:00.000Z");
+  EXPECT_EQ(IsoUtc(951782400999), "2000-02-29T00:00:00.999Z");
+}
+
+}  // namespace
+}  // namespace plcburn

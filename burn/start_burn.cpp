@@ -48,6 +48,8 @@ class Burn {
     const std::uint32_t maxSize = model_.maxSize;
     if (ctx_.fileLength > maxSize) return EndWithoutLink(kSizeCheck, model_.sizeMessage);
     if (ctx_.fileLength < model_.minSize) return EndWithoutLink(kSizeCheck, model_.minSizeMessage);
+    if (model_.TotalPackets(ctx_.fileLength) <= 0)
+      return EndWithoutLink(kSizeCheck, kMsgNoDataBlock);
     if (!OpenLink()) return EndWithoutLink(kOpen, CannotOpenMessage());
 
     RunAttempts();

@@ -31,5 +31,9 @@ inline constexpr std::string_view kMsgNoErase = "PLC DOES NOT respond to the era
 inline constexpr std::string_view kMsgNoUpdate = "PLC DOES NOT respond to the update signal";
 inline constexpr std::string_view kMsgFwFailed = "Firmware update is FAILED";
 inline constexpr std::string_view kMsgNoBootLoader = "PLC DOES NOT enter the boot loader";
+// An image that passes the size checks but leaves the transfer no block: the PLC would be
+// erased and the burn would end "SUCCESSFUL" with nothing written.
+inline constexpr std::string_view kMsgNoDataBlock =
+    "The file holds NO data to send: the PLC would be erased and nothing written";
 
 }  // namespace plcburn

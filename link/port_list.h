@@ -30,17 +30,14 @@ std::vector<std::string> PortList(bool usbModel);
 #else
 
 inline constexpr const char* kSysTtyRoot = "/sys/class/tty";
-inline constexpr const char* kDevRoot = "/dev";
 
-// Serial ports that have a device behind them, by name ("ttyUSB0"), in text order. Names longer
-// than kPortNameMax are left out.
-std::vector<std::string> EnumComPort(const std::string& sysRoot = kSysTtyRoot,
-                                     const std::string& devRoot = kDevRoot);
+// Serial ports that have a device behind them, by name ("ttyUSB0"), in text order, decided from
+// sysfs alone: no port is opened. Names longer than kPortNameMax are left out.
+std::vector<std::string> EnumComPort(const std::string& sysRoot = kSysTtyRoot);
 
 // "USB" or EnumComPort(), followed by the paths in PLCBURN_EXTRA_PORTS (colon-separated) in the
 // order given, e.g. the slave side of a pseudo-terminal.
-std::vector<std::string> PortList(bool usbModel, const std::string& sysRoot = kSysTtyRoot,
-                                  const std::string& devRoot = kDevRoot);
+std::vector<std::string> PortList(bool usbModel, const std::string& sysRoot = kSysTtyRoot);
 
 #endif
 

@@ -1,11 +1,7 @@
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string_view>
 #include <system_error>
 
@@ -17,20 +13,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The 8250 driver registers every ttyS it could have, with or without a UART behind it; only
-// the port itself can tell.
-bool UartPresent(const std::string& devPath) {
-  const int fd = ::open(devPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  serial_struct ss{};
-  const bool present = ::ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type != PORT_UNKNOWN;
-  ::close(fd);
-  return present;
+// The 8250 driver registers every ttyS it could have, with or without a UART behind it. The
+// serial core names the UART's type in sysfs (0: none); a port without that entry counts when a
+// driver is bound to its device. Opening a port to find out would pulse DTR and RTS on it.
+bool UartPresent(const fs::path& entry) {
+  std::ifstream typeFile(entry / "type");
+  int type = 0;
+  if (typeFile >> type) return type != 0;
+  std::error_code missing;
+  return fs::exists(entry / "device" / "driver", missing);
 }
 
 }  // namespace
 
-std::vector<std::string> EnumComPort(const std::string& sysRoot, const std::string& devRoot) {
+std::vector<std::string> EnumComPort(const std::string& sysRoot) {
   std::vector<std::string> ports;
   std::error_code ec;
   for (fs::directory_iterator it(sysRoot, ec), end; !ec && it != end; it.increment(ec)) {
@@ -40,17 +36,16 @@ std::vector<std::string> EnumComPort(const std::string& sysRoot, const std::stri
     // Virtual consoles, ptys and the like have no device link.
     std::error_code missing;
     if (!fs::exists(fs::symlink_status(entry / "device", missing))) continue;
-    if (name.starts_with("ttyS") && !UartPresent(devRoot + "/" + name)) continue;
+    if (name.starts_with("ttyS") && !UartPresent(entry)) continue;
     ports.push_back(name);
   }
   std::sort(ports.begin(), ports.end());
   return ports;
 }
 
-std::vector<std::string> PortList(bool usbModel, const std::string& sysRoot,
-                                  const std::string& devRoot) {
+std::vector<std::string> PortList(bool usbModel, const std::string& sysRoot) {
   std::vector<std::string> ports =
-      usbModel ? std::vector<std::string>{"USB"} : EnumComPort(sysRoot, devRoot);
+      usbModel ? std::vector<std::string>{"USB"} : EnumComPort(sysRoot);
   const char* extra = std::getenv("PLCBURN_EXTRA_PORTS");
   std::string_view rest = extra ? extra : "";
   while (!rest.empty()) {

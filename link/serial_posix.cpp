@@ -4,6 +4,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fstream>
 #include <optional>
 
 #include "link/serial_link.h"
@@ -56,25 +59,92 @@ std::optional<tcflag_t> SizeFlagFor(std::uint8_t byteSize) {
   }
 }
 
-// Many USB-serial adapters hold short replies back for 16 ms unless asked not to.
-void RequestLowLatency(int fd) {
+// Many USB-serial adapters hold short replies back for 16 ms unless asked not to. True when the
+// flag was off and is on now, so that closing can switch it off again.
+bool RequestLowLatency(int fd) {
   serial_struct ss{};
-  if (::ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
-    ss.flags |= ASYNC_LOW_LATENCY;
-    (void)::ioctl(fd, TIOCSSERIAL, &ss);
-  }
+  if (::ioctl(fd, TIOCGSERIAL, &ss) != 0 || (ss.flags & ASYNC_LOW_LATENCY)) return false;
+  ss.flags |= ASYNC_LOW_LATENCY;
+  return ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
 }
 
-OpenResult Refuse(int fd, int err, const std::string& path) {
-  if (fd >= 0) ::close(fd);
+void ClearLowLatency(int fd) {
+  serial_struct ss{};
+  if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return;
+  ss.flags &= ~ASYNC_LOW_LATENCY;
+  (void)::ioctl(fd, TIOCSSERIAL, &ss);
+}
+
+// What the opener changed on a port, to be given back when it is closed.
+struct FoundState {
+  std::optional<termios> line;  // the settings before raw mode
+  bool exclusive = false;       // TIOCEXCL set by us
+  bool lowLatency = false;      // ASYNC_LOW_LATENCY set by us
+};
+
+// Leaves the port as it was found, whatever way the link ends: the next program (or the next
+// burn without root) must be able to open it, at the settings it expects.
+void ReleasePort(int fd, const FoundState& found) {
+  if (found.line) (void)::tcsetattr(fd, TCSANOW, &*found.line);
+  if (found.lowLatency) ClearLowLatency(fd);
+  if (found.exclusive) (void)::ioctl(fd, TIOCNXCL);
+  (void)::flock(fd, LOCK_UN);
+  ::close(fd);
+}
+
+OpenResult Refuse(int err, const std::string& path) {
   return OpenResult{nullptr, OpenFailureReason(static_cast<std::uint32_t>(err), path)};
+}
+
+OpenResult Refuse(int fd, const FoundState& found, int err, const std::string& path) {
+  ReleasePort(fd, found);
+  return Refuse(err, path);
+}
+
+constexpr const char* kOwnTerminalReason =
+    " is the terminal this program runs in: name the port the PLC is connected to";
+
+// The controlling terminal's device number (field 7 of /proc/self/stat), 0 when there is none.
+dev_t ControllingTerminal() {
+  std::ifstream stat("/proc/self/stat");
+  std::string line;
+  std::getline(stat, line);
+  // The command name in parentheses may hold blanks: the fields start after its last ')'.
+  const std::size_t close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  char state = 0;
+  long ppid = 0, pgrp = 0, session = 0;
+  unsigned long ttyNr = 0;
+  if (std::sscanf(line.c_str() + close + 1, " %c %ld %ld %ld %lu", &state, &ppid, &pgrp, &session,
+                  &ttyNr) != 5) {
+    return 0;
+  }
+  return ttyNr == 0 ? 0 : makedev((ttyNr >> 8) & 0xFFF, (ttyNr & 0xFF) | ((ttyNr >> 12) & 0xFFF00));
+}
+
+// The operator's own terminal: frames written there garble the screen and raw mode stays behind.
+// Decided from the device number alone, without opening anything.
+bool IsOwnTerminal(const std::string& path) {
+  struct stat port {};
+  if (::stat(path.c_str(), &port) != 0 || !S_ISCHR(port.st_mode)) return false;
+  if (port.st_rdev == makedev(5, 0)) return true;  // /dev/tty: whichever terminal is ours
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat stream {};
+    if (::isatty(fd) && ::fstat(fd, &stream) == 0 && stream.st_rdev == port.st_rdev) return true;
+  }
+  const dev_t controlling = ControllingTerminal();
+  return controlling != 0 && port.st_rdev == controlling;
 }
 
 class PosixSerialLink : public Link {
  public:
   // Takes ownership of both descriptors: the open port and an eventfd that Interrupt signals.
-  PosixSerialLink(int portFd, int wakeFd, LinkClock nowMs)
-      : fd_(portFd), wakeFd_(wakeFd), nowMs_(nowMs ? std::move(nowMs) : SteadyClockMs) {}
+  // `found` is what closing gives back to the port.
+  PosixSerialLink(int portFd, int wakeFd, FoundState found, LinkClock nowMs)
+      : fd_(portFd),
+        wakeFd_(wakeFd),
+        found_(std::move(found)),
+        nowMs_(nowMs ? std::move(nowMs) : SteadyClockMs) {}
   ~PosixSerialLink() override;
   PosixSerialLink(const PosixSerialLink&) = delete;
   PosixSerialLink& operator=(const PosixSerialLink&) = delete;
@@ -92,6 +162,7 @@ class PosixSerialLink : public Link {
 
   int fd_;
   const int wakeFd_;
+  const FoundState found_;
   LinkClock nowMs_;
   std::atomic<bool> interrupted_{false};
   bool hungUp_ = false;
@@ -196,8 +267,7 @@ bool PosixSerialLink::ApplyLineProfile(const LineProfile& profile) {
 
 void PosixSerialLink::Close() {
   if (fd_ < 0) return;
-  (void)::ioctl(fd_, TIOCNXCL);
-  ::close(fd_);
+  ReleasePort(fd_, found_);
   fd_ = -1;
 }
 
@@ -236,15 +306,22 @@ std::string SerialDevicePath(const std::string& nameOrPath) {
 
 OpenResult OpenSerialPort(const std::string& nameOrPath, LinkClock nowMs) {
   const std::string path = SerialDevicePath(nameOrPath);
+  if (IsOwnTerminal(path)) return OpenResult{nullptr, path + kOwnTerminalReason};
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Refuse(-1, errno, path);
+  if (fd < 0) return Refuse(errno, path);
 
   // TIOCEXCL does not stop root, the lock does; taking it before touching termios also leaves
   // the line state of a port that another program holds alone.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Refuse(fd, EBUSY, path);
+  FoundState found;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return Refuse(EBUSY, path);
+  }
   termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) return Refuse(fd, ENOTTY, path);
-  if (::ioctl(fd, TIOCEXCL) != 0) return Refuse(fd, errno, path);
+  if (::tcgetattr(fd, &tio) != 0) return Refuse(fd, found, ENOTTY, path);
+  if (::ioctl(fd, TIOCEXCL) != 0) return Refuse(fd, found, errno, path);
+  found.exclusive = true;
+  found.line = tio;
 
   cfmakeraw(&tio);
   tio.c_iflag &= ~(IXON | IXOFF | IXANY);
@@ -254,12 +331,12 @@ OpenResult OpenSerialPort(const std::string& nameOrPath, LinkClock nowMs) {
   // VMIN 1 keeps "no data yet" (EAGAIN) apart from a hang-up (end of file).
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return Refuse(fd, errno, path);
-  RequestLowLatency(fd);
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return Refuse(fd, found, errno, path);
+  found.lowLatency = RequestLowLatency(fd);
 
   const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd < 0) return Refuse(fd, errno, path);
-  return OpenResult{std::make_unique<PosixSerialLink>(fd, wakeFd, std::move(nowMs)), {}};
+  if (wakeFd < 0) return Refuse(fd, found, errno, path);
+  return OpenResult{std::make_unique<PosixSerialLink>(fd, wakeFd, found, std::move(nowMs)), {}};
 }
 
 std::string OpenFailureReason(std::uint32_t systemError, const std::string& path) {
@@ -272,6 +349,10 @@ std::string OpenFailureReason(std::uint32_t systemError, const std::string& path
     case EBUSY:
     case EWOULDBLOCK: return path + " is in use by another program: close it there and try again";
     case ENOTTY: return path + " is not a serial port";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return path + ": no such device: check the port name and that the adapter is plugged in";
     default: return {};
   }
 }

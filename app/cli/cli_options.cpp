@@ -1,26 +1,45 @@
 #include "app/cli/cli_options.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
 #include "core/catalogue.h"
 
 namespace plcburn {
+
+namespace {
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
 
 ParsedCli ParseCli(const std::vector<std::string>& args) {
   CliOptions o;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size() || args[i + 1].empty()) return false;
+    // An option where the value should be means the value was left out: "--port --yes" must
+    // not open a port named "--yes" and burn without the operator's confirmation.
+    auto value = [&](std::string& into, const char* what) -> std::string {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return a + " needs " + what;
+      if (args[i + 1].starts_with("-")) return a + " needs " + what + ", not " + args[i + 1];
       into = args[++i];
-      return true;
+      return {};
     };
+    std::string problem;
     if (a == "--port") {
       std::string port;
-      if (!value(port)) return {std::nullopt, "--port needs a port"};
+      problem = value(port, "a port");
       o.ports.push_back(port);
-    } else if (a == "--model") {
-      if (!value(o.model)) return {std::nullopt, "--model needs a model name"};
-    } else if (a == "--image") {
-      if (!value(o.image)) return {std::nullopt, "--image needs a file"};
+    } else if (a == "--model" || a == "--image") {
+      std::string& into = a == "--model" ? o.model : o.image;
+      if (!into.empty()) return {std::nullopt, a + " given twice"};
+      problem = value(into, a == "--model" ? "a model name" : "a file");
     } else if (a == "--yes" || a == "-y") {
       o.yes = true;
     } else if (a == "--list-ports") {
@@ -32,12 +51,39 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
     } else if (a == "--version") {
       o.version = true;
     } else {
-      return {std::nullopt, "unknown argument: " + a};
+      problem = "unknown argument: " + a;
     }
+    if (!problem.empty()) return {std::nullopt, problem};
   }
-  if (o.model.empty() != o.image.empty()) return {std::nullopt, "--model and --image go together"};
+  if (!o.model.empty() && o.image.empty()) return {std::nullopt, "--model needs --image"};
   if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};
   return {o, ""};
+}
+
+std::optional<std::size_t> ModelNamedByImage(std::string_view path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string_view prefix = std::string_view(name).substr(0, name.find('_'));
+  for (std::size_t row = 0; row < kModelCount; ++row)
+    if (EqualsIgnoringCase(ModelAt(row).name, prefix)) return row;
+  return std::nullopt;
+}
+
+ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow) {
+  if (options.image.empty()) return {buildRow, ""};
+  const std::optional<std::size_t> named = ModelNamedByImage(options.image);
+  if (options.model.empty()) {
+    if (named) return {named, ""};
+    return {std::nullopt, "the name of " + options.image +
+                              " does not begin with a model's name (MODEL_...): give --model"};
+  }
+  const std::size_t row = *FindModel(options.model);
+  // The build takes its model from the image's name; an image named for another model is
+  // firmware for another PLC.
+  if (named && *named != row) {
+    return {std::nullopt, options.image + " is named for the " + std::string(ModelAt(*named).name) +
+                              ", not the " + options.model};
+  }
+  return {row, ""};
 }
 
 }  // namespace plcburn

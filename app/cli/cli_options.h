@@ -1,17 +1,19 @@
 #pragma once
 // The command line of plcburn-cli.
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plcburn {
 
 struct CliOptions {
   std::vector<std::string> ports;  // empty: the first entry of the port list
-  std::string model;               // with `image`: replaces the build's model and image
-  std::string image;
-  bool yes = false;  // answer reconnect prompts without waiting for Enter
+  std::string model;               // replaces the build's model for this run
+  std::string image;               // replaces the built-in image for this run
+  bool yes = false;                // answer reconnect prompts without waiting for Enter
   bool listPorts = false;
   bool buildModel = false;  // print the model this build serves
   bool help = false;
@@ -26,9 +28,20 @@ struct ParsedCli {
 
 ParsedCli ParseCli(const std::vector<std::string>& args);
 
+// The catalogue row that an image file's name names: its part before the first "_", compared
+// without regard to case as the build does. None when that part is no model's name.
+std::optional<std::size_t> ModelNamedByImage(std::string_view path);
+
+// The model a run burns: --model, else the model the image's name names, else the build's.
+struct ModelChoice {
+  std::optional<std::size_t> row;
+  std::string error;
+};
+
+ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
+
 inline constexpr const char* kCliUsage =
-    "usage: plcburn-cli [--port PORT] [--model NAME --image FILE] [--yes] [--list-ports]\n"
-    "  PORT  a listed name (ttyUSB0), a device path, or USB; default: the first listed port\n"
-    "        --port repeated burns the same image into each PLC at once\n";
+    "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes] [--list-ports]\n"
+    "       plcburn-cli --help for more\n";
 
 }  // namespace plcburn

@@ -8,7 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iostream>
+
+#include "core/stopped_burn.h"
 
 namespace plcburn {
 
@@ -31,10 +32,11 @@ ConsoleBoard::~ConsoleBoard() {
   Finish();
 }
 
-std::size_t ConsoleBoard::Add(std::string label, BurnState& state) {
+std::size_t ConsoleBoard::Add(std::string label, BurnState& state, BurnControl* control) {
   Entry entry;
   entry.label = std::move(label);
   entry.state = &state;
+  entry.control = control;
   entries_.push_back(std::move(entry));
   return entries_.size() - 1;
 }
@@ -131,12 +133,14 @@ bool ConsoleBoard::EveryRunningBurnAtPrompt() const {
 
 void ConsoleBoard::Prompt(std::size_t burn, std::string_view caption, std::string_view text) {
   std::unique_lock lock(mutex_);
+  if (stopped_) return;
   entries_[burn].atPrompt = true;
   promptCaption_ = caption;
   promptText_ = text;
   const int generation = promptGeneration_;
   if (EveryRunningBurnAtPrompt()) AskAndRelease(lock);
-  wake_.wait(lock, [&] { return promptGeneration_ != generation; });
+  wake_.wait(lock, [&] { return promptGeneration_ != generation || stopped_; });
+  entries_[burn].atPrompt = false;
 }
 
 void ConsoleBoard::BurnEnded(std::size_t burn) {
@@ -162,8 +166,9 @@ void ConsoleBoard::AskAndRelease(std::unique_lock<std::mutex>& lock) {
   std::fflush(out_);
   if (!answerYes_) {
     lock.unlock();
-    std::string ignored;
-    std::getline(std::cin, ignored);
+    // Nobody left to confirm (Ctrl+D, a closed pipe) is no confirmation: the PLC was never
+    // power-cycled or re-plugged, so the burns stop.
+    if (enterKey_.Wait() == EnterKey::Answer::EndOfInput) Stop(0);
     lock.lock();
   }
   for (Entry& e : entries_) e.atPrompt = false;
@@ -171,18 +176,52 @@ void ConsoleBoard::AskAndRelease(std::unique_lock<std::mutex>& lock) {
   wake_.notify_all();
 }
 
+void ConsoleBoard::Pause(std::uint32_t ms) {
+  std::unique_lock lock(mutex_);
+  wake_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stopped_; });
+}
+
+void ConsoleBoard::Stop(int signal) {
+  std::vector<BurnControl*> controls;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopped_) return;
+    stopped_ = true;
+    stopSignal_ = signal;
+    for (const Entry& e : entries_)
+      if (e.control != nullptr) controls.push_back(e.control);
+  }
+  wake_.notify_all();
+  enterKey_.Cancel();
+  for (BurnControl* control : controls) control->Cancel();
+}
+
+bool ConsoleBoard::Stopped() const {
+  std::lock_guard lock(mutex_);
+  return stopped_;
+}
+
+int ConsoleBoard::StopSignal() const {
+  std::lock_guard lock(mutex_);
+  return stopSignal_;
+}
+
 void ConsoleOperator::ShowMessage(std::string_view caption, std::string_view text,
                                   MessageIcon icon) {
-  lastIcon_ = icon;
-  lastMessage_ = std::string(text.substr(0, text.find('\n')));
-  if (!reconnectPrompt_.empty() && text == reconnectPrompt_)
+  if (!reconnectPrompt_.empty() && text == reconnectPrompt_) {
     board_.Prompt(burn_, caption, text);
-  else
-    board_.PrintMessage(burn_, caption, text);
+    return;
+  }
+  // A stopped burn fails at its next step; what counts is that it was stopped.
+  if (icon == MessageIcon::Error && board_.Stopped()) text = kMsgBurnStopped;
+  lastIcon_ = icon;
+  finalShown_ = true;
+  lastMessage_ = std::string(text.substr(0, text.find('\n')));
+  board_.PrintMessage(burn_, caption, text);
 }
 
 void ConsoleOperator::WaitMs(std::uint32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  board_.Pause(ms);
 }
 
 }  // namespace plcburn

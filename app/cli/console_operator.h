@@ -2,7 +2,8 @@
 // Burns run from a terminal: messages on stdout as "CAPTION: text", progress on stderr (a live
 // bar on a terminal, plain lines otherwise), reconnect prompts answered with Enter or --yes.
 // Several burns at once (one per port) share one board: one progress line per port, and a
-// reconnect prompt asked once for all ports that need it.
+// reconnect prompt asked once for all ports that need it. Stopping the board stops every burn:
+// each ends through its normal end path with the one message that it was stopped.
 
 #include <condition_variable>
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli/enter_key.h"
+#include "burn/burn_control.h"
 #include "core/burn_state.h"
 #include "core/operator.h"
 
@@ -22,7 +25,8 @@ class ConsoleBoard {
   ~ConsoleBoard();
 
   // Registers a burn before Start; the label names it in front of its lines when there are several.
-  std::size_t Add(std::string label, BurnState& state);
+  // `control`, if given, is cancelled when the board stops.
+  std::size_t Add(std::string label, BurnState& state, BurnControl* control = nullptr);
   // Starts counting seconds and reporting progress; Finish stops both.
   void Start();
   void Finish();
@@ -32,11 +36,21 @@ class ConsoleBoard {
   // Shows the prompt once all running burns have reached it, and waits for Enter once.
   void Prompt(std::size_t burn, std::string_view caption, std::string_view text);
   void BurnEnded(std::size_t burn);
+  // A pause of the burn that Stop cuts short.
+  void Pause(std::uint32_t ms);
+
+  // Stops every burn (safe from any thread, once is enough): their prompts and pauses return at
+  // once and their links are interrupted. `signal` is the signal that asked, 0 for none.
+  void Stop(int signal);
+  bool Stopped() const;
+  // The signal that stopped the board, or 0.
+  int StopSignal() const;
 
  private:
   struct Entry {
     std::string label;
     BurnState* state = nullptr;
+    BurnControl* control = nullptr;
     bool timerRunning = true;
     bool ended = false;
     bool atPrompt = false;
@@ -54,9 +68,12 @@ class ConsoleBoard {
   std::FILE* progressOut_;
   const bool live_;
   std::vector<Entry> entries_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool finished_ = false;
+  bool stopped_ = false;
+  int stopSignal_ = 0;
+  EnterKey enterKey_;
   int promptGeneration_ = 0;
   std::string promptCaption_, promptText_;
   int linesDrawn_ = 0;
@@ -73,14 +90,16 @@ class ConsoleOperator : public Operator {
   void StopTimer() override { board_.StopTimer(burn_); }
   void WaitMs(std::uint32_t ms) override;
 
-  bool EndedInError() const { return lastIcon_ == MessageIcon::Error; }
+  // True also when the burn showed no final message at all: only a success counts as one.
+  bool EndedInError() const { return !finalShown_ || lastIcon_ == MessageIcon::Error; }
   const std::string& LastMessage() const { return lastMessage_; }
 
  private:
   ConsoleBoard& board_;
   const std::size_t burn_;
   const std::string reconnectPrompt_;
-  MessageIcon lastIcon_ = MessageIcon::Information;
+  MessageIcon lastIcon_ = MessageIcon::Error;
+  bool finalShown_ = false;
   std::string lastMessage_;
 };
 

@@ -1,8 +1,12 @@
 // plcburn-cli: burns the built-in image (or a given one) into one PLC from a terminal.
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <span>
 #include <string>
@@ -12,10 +16,14 @@
 #include "app/cli/cli_help.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
+#include "app/cli/image_file.h"
+#include "app/cli/stop_signals.h"
 #include "app/version_text.h"
+#include "burn/burn_control.h"
 #include "burn/start_burn.h"
 #include "core/memory_image.h"
 #include "link/port_list.h"
+#include "link/serial_link.h"
 #include "link/system_opener.h"
 #include "res/builtin_image.h"
 
@@ -24,18 +32,37 @@ namespace {
 constexpr int kExitSuccess = 0;
 constexpr int kExitBurnFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitSignalBase = 128;  // stopped by signal N: 128 + N, as a shell reports it
 
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>& into) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  into.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "plcburn-cli: %s\n", problem.c_str());
+  return kExitUsage;
+}
+
+bool StdinIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stdin)) != 0;
+#else
+  return isatty(STDIN_FILENO) != 0;
+#endif
+}
+
+// A serial port named for a USB model is opened as that port, never replaced by the USB lookup.
+// Windows offers no path form the burn would take for a serial port, so there it is refused.
+std::optional<std::string> PortForUsbModel(const std::string& port) {
+  if (port == "USB" || port.find('/') != std::string::npos) return port;
+#ifdef _WIN32
+  return std::nullopt;
+#else
+  return plcburn::SerialDevicePath(port);
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace plcburn;
+  IgnoreBrokenPipes();
   const ParsedCli parsed = ParseCli(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.options) {
     std::fprintf(stderr, "plcburn-cli: %s\n%s", parsed.error.c_str(), kCliUsage);
@@ -47,8 +74,9 @@ int main(int argc, char** argv) {
     return kExitSuccess;
   }
 
-  const std::size_t row =
-      options.model.empty() ? ModelFromImageName(BuiltinImageName()) : *FindModel(options.model);
+  const ModelChoice choice = ChooseModel(options, ModelFromImageName(BuiltinImageName()));
+  if (!choice.row) return UsageError(choice.error);
+  const std::size_t row = *choice.row;
   const ModelRules& model = ModelAt(row);
   if (options.buildModel) {
     std::printf("%s\n", std::string(model.name).c_str());
@@ -59,15 +87,31 @@ int main(int argc, char** argv) {
     for (const std::string& port : portList) std::printf("%s\n", port.c_str());
     return kExitSuccess;
   }
+
+  // Everything below is refused before any port is opened.
   std::vector<std::uint8_t> fileImage;
-  if (!options.image.empty() && !ReadFile(options.image, fileImage)) {
-    std::fprintf(stderr, "plcburn-cli: cannot read image %s\n", options.image.c_str());
-    return kExitUsage;
+  if (!options.image.empty()) {
+    ImageFile file = ReadImageFile(options.image, model.maxSize);
+    if (!file.bytes) return UsageError(file.error);
+    fileImage = std::move(*file.bytes);
   }
   const std::span<const std::uint8_t> imageBytes =
       options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
+  if (!model.reconnectPrompt.empty() && !options.yes && !StdinIsTerminal()) {
+    return UsageError("the " + std::string(model.name) + " asks the operator to act during the " +
+                      "burn, and standard input is not a terminal: give --yes to go on without " +
+                      "asking");
+  }
 
-  std::vector<std::string> ports = options.ports;
+  std::vector<std::string> ports;
+  for (const std::string& given : options.ports) {
+    const std::optional<std::string> port = model.IsUsb() ? PortForUsbModel(given) : given;
+    if (!port) {
+      return UsageError("the " + std::string(model.name) + " is reached over USB: " + given +
+                        " is a serial port; give --port USB or leave --port out");
+    }
+    ports.push_back(*port);
+  }
   if (ports.empty()) ports.push_back(portList.empty() ? std::string() : portList.front());
 
   // One burn per port, each with its own state, all on the same image.
@@ -76,6 +120,7 @@ int main(int argc, char** argv) {
     BurnState state;
     Selection selection;
     MemoryImage image;
+    BurnControl control;
     std::unique_ptr<ConsoleOperator> console;
     PortBurn(std::string p, std::size_t row, std::span<const std::uint8_t> bytes)
         : port(std::move(p)), selection(row), image(bytes) {
@@ -87,7 +132,7 @@ int main(int argc, char** argv) {
   for (const std::string& port : ports) {
     burns.push_back(std::make_unique<PortBurn>(port, row, imageBytes));
     PortBurn& b = *burns.back();
-    const std::size_t index = board.Add(port.empty() ? "(no port)" : port, b.state);
+    const std::size_t index = board.Add(port.empty() ? "(no port)" : port, b.state, &b.control);
     b.console = std::make_unique<ConsoleOperator>(board, index, std::string(model.reconnectPrompt));
     std::fprintf(stderr, "plcburn-cli: %s on %s, image of %u bytes\n",
                  std::string(model.name).c_str(), port.empty() ? "(no port)" : port.c_str(),
@@ -95,18 +140,22 @@ int main(int argc, char** argv) {
   }
 
   SystemLinkOpener opener;
-  board.Start();
-  std::vector<std::thread> workers;
-  for (std::size_t i = 0; i < burns.size(); ++i) {
-    workers.emplace_back([&, i] {
-      PortBurn& b = *burns[i];
-      BurnSession session{b.state, b.selection, *b.console, opener, b.image};
-      StartBurn(session);
-      board.BurnEnded(i);
-    });
+  {
+    // Before any thread starts: every thread then leaves the signals to the watcher.
+    StopSignals stopSignals([&board](int signal) { board.Stop(signal); });
+    board.Start();
+    std::vector<std::thread> workers;
+    for (std::size_t i = 0; i < burns.size(); ++i) {
+      workers.emplace_back([&, i] {
+        PortBurn& b = *burns[i];
+        BurnSession session{b.state, b.selection, *b.console, opener, b.image, &b.control};
+        StartBurn(session);
+        board.BurnEnded(i);
+      });
+    }
+    for (std::thread& w : workers) w.join();
+    board.Finish();
   }
-  for (std::thread& w : workers) w.join();
-  board.Finish();
 
   bool allSucceeded = true;
   for (const auto& b : burns) allSucceeded = allSucceeded && !b->console->EndedInError();
@@ -116,5 +165,6 @@ int main(int argc, char** argv) {
       std::printf("  %s: %s (%s)\n", b->port.c_str(), b->console->EndedInError() ? "FAILED" : "OK",
                   b->console->LastMessage().c_str());
   }
-  return allSucceeded ? kExitSuccess : kExitBurnFailed;
+  if (allSucceeded) return kExitSuccess;
+  return board.StopSignal() != 0 ? kExitSignalBase + board.StopSignal() : kExitBurnFailed;
 }

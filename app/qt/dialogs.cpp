@@ -3,7 +3,17 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "core/stopped_burn.h"
+
 namespace plcburn {
+
+namespace {
+
+QString FromView(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
 
 void QtDialogs::ShowMessage(QWidget* owner, const QString& caption, const QString& text,
                             MessageIcon icon) {
@@ -13,12 +23,10 @@ void QtDialogs::ShowMessage(QWidget* owner, const QString& caption, const QStrin
 }
 
 bool QtDialogs::ConfirmStopAndQuit(QWidget* owner) {
-  return QMessageBox::question(owner, QStringLiteral("Stop the burn?"),
-                               QStringLiteral("A burn is running. Stopping it now leaves the PLC "
-                                              "half-written until it is burnt again.\n\n"
-                                              "Stop the burn and quit?"),
-                               QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::No) == QMessageBox::Yes;
+  QMessageBox box(QMessageBox::Warning, FromView(kStopBurnCaption), FromView(kStopBurnQuestion),
+                  QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<QString> QtDialogs::ChooseFile(QWidget* owner) {

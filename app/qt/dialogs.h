@@ -17,7 +17,7 @@ class Dialogs {
   // Returns once the message has been dismissed.
   virtual void ShowMessage(QWidget* owner, const QString& caption, const QString& text,
                            MessageIcon icon) = 0;
-  // Whether to stop the running burn and quit.
+  // Whether to stop the running burn and quit; No unless the operator says Yes.
   virtual bool ConfirmStopAndQuit(QWidget* owner) = 0;
   // The chosen file, or nothing when the chooser was cancelled.
   virtual std::optional<QString> ChooseFile(QWidget* owner) = 0;

@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -64,7 +63,7 @@ class MainWindow::WorkerOperator : public Operator {
   }
 
   void SetStartEnabled(bool enabled) override {
-    w_.PostToGui([this, enabled] { w_.startButton_->setEnabled(enabled); });
+    w_.PostToGui([this, enabled] { w_.SetBurnControlsEnabled(enabled); });
   }
 
   void StopTimer() override {
@@ -135,8 +134,8 @@ void MainWindow::BuildControls() {
 
   portList_ = new QComboBox(this);
   portList_->setGeometry(160, 20, 100, portList_->sizeHint().height());
-  std::vector<std::string> ports = plcburn::PortList(model.IsUsb());
-  std::sort(ports.begin(), ports.end());
+  // Listed in text order already; the extra ports follow in the order given.
+  const std::vector<std::string> ports = plcburn::PortList(model.IsUsb());
   for (const std::string& port : ports) portList_->addItem(QString::fromStdString(port));
   if (!ports.empty()) {
     portList_->setCurrentIndex(0);
@@ -146,6 +145,17 @@ void MainWindow::BuildControls() {
   connect(portList_, &QComboBox::currentIndexChanged, this, [this](int index) {
     if (index >= 0) selection_.SetComPort(portList_->itemText(index).toStdString());
   });
+  // Off the button, Enter opens the file chooser: a key pressed at start-up starts no burn.
+  portList_->setFocus();
+}
+
+// The port list goes with the button: a port chosen mid-burn would show one the burn is not
+// using. Disabling the list takes the focus away, so it comes back to the list, never to the
+// button, where Enter would start the next burn.
+void MainWindow::SetBurnControlsEnabled(bool enabled) {
+  startButton_->setEnabled(enabled);
+  portList_->setEnabled(enabled);
+  if (enabled && (focusWidget() == nullptr || !focusWidget()->isEnabled())) portList_->setFocus();
 }
 
 void MainWindow::StartBurnCommand() {
@@ -155,7 +165,7 @@ void MainWindow::StartBurnCommand() {
   control_.Reset();
   // The worker disables the button too, but its request arrives later through the event queue;
   // the button must not look ready meanwhile.
-  startButton_->setEnabled(false);
+  SetBurnControlsEnabled(false);
   secondsTimer_.start();
   worker_ = std::thread([this] {
     StartBurn(session_);

@@ -66,6 +66,7 @@ class MainWindow : public QWidget {
   class WorkerOperator;
 
   void BuildControls();
+  void SetBurnControlsEnabled(bool enabled);
   void StopBurnForQuit();
   // Runs `request` on the GUI thread, in order with the others.
   void PostToGui(std::function<void()> request);

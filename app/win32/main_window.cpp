@@ -13,6 +13,7 @@
 #include "burn/start_burn.h"
 #include "core/burn_state.h"
 #include "core/catalogue.h"
+#include "core/stopped_burn.h"
 #include "link/port_list.h"
 #include "link/system_opener.h"
 #include "record/burn_log.h"
@@ -54,6 +55,8 @@ struct App {
   std::atomic<bool> burning{false};
   std::atomic<bool> elapsedRunning{false};
   std::atomic<bool> quitting{false};  // no more message boxes from the worker
+  // Escape is being handled: the IDCANCEL it turns into is not the Start command.
+  bool escapeKey = false;
 
   // The file chooser's state. The chosen file is measured but never burned: every burn writes
   // the built-in image.
@@ -75,7 +78,12 @@ class WindowOperator : public Operator {
     MessageBoxA(a_.paramStruct.hwnd, std::string(text).c_str(), std::string(caption).c_str(),
                 style);
   }
-  void SetStartEnabled(bool enabled) override { EnableWindow(a_.paramStruct.lParam, enabled); }
+  // The port list goes with the button: a port chosen mid-burn would show one the burn is not
+  // using.
+  void SetStartEnabled(bool enabled) override {
+    EnableWindow(a_.paramStruct.lParam, enabled);
+    EnableWindow(a_.hComPortList, enabled);
+  }
   void StopTimer() override {
     a_.elapsedRunning.store(false);
     PostMessageA(a_.paramStruct.hwnd, kStopElapsedTimer, 0, 0);
@@ -179,6 +187,7 @@ void StartBurnCommand(App& a, HWND hwnd, HWND sender) {
   // A command sent without its sender still has the burn disable the button.
   a.paramStruct = ParamStruct{hwnd, sender != nullptr ? sender : GetDlgItem(hwnd, kStartButtonId)};
   a.control.Reset();
+  EnableWindow(a.hComPortList, FALSE);  // at once, as the worker's disabling comes later
   a.burning.store(true);
   a.elapsedRunning.store(true);
   SetTimer(hwnd, kElapsedTimer, 1000, nullptr);
@@ -220,14 +229,15 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         ChoosePort(a, sender);
       } else if (code == 0 && id == kChooseFileCommand) {
         ChooseFile(a, hwnd);
-      } else if (code == 0 && id == kStartButtonId) {
+      } else if (code == 0 && id == kStartButtonId && !a.escapeKey) {
         StartBurnCommand(a, hwnd, sender);
       }
       return 0;
     }
     case WM_CLOSE:
       if (a.burning.load()) {
-        if (MessageBoxA(hwnd, kQuitDuringBurn, kWindowTitle,
+        if (MessageBoxA(hwnd, std::string(kStopBurnQuestion).c_str(),
+                        std::string(kStopBurnCaption).c_str(),
                         MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
           return 0;
         }
@@ -308,7 +318,12 @@ int RunMainWindow(HINSTANCE hThisInstance, int nFunsterStil) {
 
   MSG messages;
   while (GetMessageA(&messages, nullptr, 0, 0) > 0) {
-    if (!IsDialogMessageA(a.hwnd, &messages)) {
+    // The keyboard handling turns Escape into IDCANCEL, which is 2, the Start command: Escape
+    // must never start a firmware update.
+    a.escapeKey = messages.message == WM_KEYDOWN && messages.wParam == VK_ESCAPE;
+    const bool handled = IsDialogMessageA(a.hwnd, &messages);
+    a.escapeKey = false;
+    if (!handled) {
       TranslateMessage(&messages);
       DispatchMessageA(&messages);
     }

@@ -14,6 +14,8 @@ inline constexpr char kStartText[] = "Start Burn";
 
 // Command identifiers; a command's identifier is the low 8 bits of wParam.
 inline constexpr int kChooseFileCommand = IDOK;  // Enter while the focus is not on a button
+// The same number as IDCANCEL, which the keyboard handling sends for Escape: the window tells
+// the two apart by the key (see the message loop).
 inline constexpr int kStartButtonId = 2;
 inline constexpr int kPortListId = 7;
 inline constexpr int kModelListId = 8;
@@ -22,11 +24,6 @@ inline constexpr UINT_PTR kElapsedTimer = 5;  // 1000 ms, while a burn runs
 inline constexpr UINT_PTR kPanelTimer = 6;    // 100 ms, always
 
 inline constexpr int kIconResource = 1;
-
-// Asked when the window is closed while a burn runs.
-inline constexpr char kQuitDuringBurn[] =
-    "A firmware update is running. Stop it and quit?\n\n"
-    "The PLC is left where the update stops and has to be updated again.";
 
 // Registers the class, builds the window, runs the message loop; the quit code, or 0 when the
 // class cannot be registered.

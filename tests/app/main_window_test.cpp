@@ -16,11 +16,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/panel/status_panel.h"
+#include "core/stopped_burn.h"
 #include "res/builtin_image.h"
 #include "sim/plc_sim.h"
 #include "sim/sim_link.h"
@@ -223,15 +225,43 @@ TEST(MainWindow, StartsWithTheBuildsModelAndItsPorts) {
   EXPECT_NE(shot.pixelColor(435 + 20, 15 + 14), w.palette().color(QPalette::Window));
 }
 
-TEST(MainWindow, PortListIsSortedAndAChoiceTakesEffectAtOnce) {
+// The extra ports follow the listed ones in the order given; the first listed stays the default.
+TEST(MainWindow, ExtraPortsFollowAndAChoiceTakesEffectAtOnce) {
   ::setenv("PLCBURN_EXTRA_PORTS", "/tmp/pz:/tmp/pa", 1);
   Bench b;
   ::unsetenv("PLCBURN_EXTRA_PORTS");
   if (!ModelAt(b.row).IsUsb()) GTEST_SKIP() << "a COM model's build lists this machine's ports";
-  EXPECT_THAT(Items(b.window.PortList()), ElementsAre("/tmp/pa", "/tmp/pz", "USB"));
-  EXPECT_EQ(b.window.CurrentSelection().ComPort(), "/tmp/pa");
-  b.window.PortList()->setCurrentIndex(2);
+  EXPECT_THAT(Items(b.window.PortList()), ElementsAre("USB", "/tmp/pz", "/tmp/pa"));
   EXPECT_EQ(b.window.CurrentSelection().ComPort(), "USB");
+  b.window.PortList()->setCurrentIndex(2);
+  EXPECT_EQ(b.window.CurrentSelection().ComPort(), "/tmp/pa");
+}
+
+// A key pressed at once after start-up goes where the window puts the focus: Enter opens the file
+// chooser, Escape does nothing; neither starts a burn, not even with the focus on the button.
+TEST(MainWindow, EnterOrEscapeRightAfterStartUpStartsNoBurn) {
+  const struct {
+    const char* what;
+    Qt::Key key;
+    bool focusOnButton;
+    int chooserShown;
+  } cases[] = {
+      {"Return", Qt::Key_Return, false, 1},
+      {"Enter", Qt::Key_Enter, false, 1},
+      {"Escape", Qt::Key_Escape, false, 0},
+      {"Escape on the button", Qt::Key_Escape, true, 0},
+  };
+  for (const auto& c : cases) {
+    Bench b(StartingIn(true));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&b.window)) << c.what;
+    if (c.focusOnButton) b.window.StartButton()->setFocus();
+    // Through the window system, as a key press arrives: to whatever has the focus.
+    QTest::keyClick(b.window.windowHandle(), c.key);
+    EXPECT_EQ(b.dialogs.chooserShown, c.chooserShown) << c.what;
+    EXPECT_FALSE(b.window.Burning()) << c.what;
+    EXPECT_TRUE(b.window.StartButton()->isEnabled()) << c.what;
+    EXPECT_EQ(b.simOpener.Opens(), 0) << c.what;
+  }
 }
 
 // Each number must sit inside the blank stretch of its label, and every text inside its
@@ -282,8 +312,10 @@ TEST(MainWindow, BurnsThroughTheWindowAndEndsIdle) {
   b.opener.HoldAt(b.window.State(), 40);
   b.Start();
   ASSERT_TRUE(QTest::qWaitFor([&] { return b.opener.Held(); }, 10000));
-  // Mid-burn: the worker holds the button, the seconds count, the panel shows the transfer.
+  // Mid-burn: the worker holds the button and the port list, the seconds count, the panel shows
+  // the transfer.
   EXPECT_FALSE(b.window.StartButton()->isEnabled());
+  EXPECT_FALSE(b.window.PortList()->isEnabled());
   ASSERT_TRUE(QTest::qWaitFor([&] { return b.window.State().elapsedTime >= 1; }, 3000));
   EXPECT_EQ(b.PanelTexts()[5], "Programming");
   b.Screenshot("midburn.png");
@@ -306,6 +338,11 @@ TEST(MainWindow, BurnsThroughTheWindowAndEndsIdle) {
 
   b.opener.Release();
   ASSERT_TRUE(b.WaitIdle());
+  EXPECT_TRUE(b.window.PortList()->isEnabled());
+  // The button was clicked, but Enter after the burn opens the chooser, as at start-up.
+  QTest::keyClick(b.window.windowHandle(), Qt::Key_Return);
+  EXPECT_FALSE(b.window.Burning());
+  EXPECT_EQ(b.dialogs.chooserShown, 2);
   const ModelRules& model = ModelAt(b.row);
   ASSERT_EQ(b.dialogs.shown.size(), 1u);
   EXPECT_EQ(b.dialogs.shown[0].caption, model.successCaption);
@@ -405,6 +442,28 @@ TEST(MainWindow, ConfirmedCloseStopsTheBurnQuickly) {
   }
 }
 
+// What the modal box that `show` opens carried; `answer` closes it.
+struct SeenBox {
+  std::string title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QWidget* parent = nullptr;
+  bool noIsDefault = false;
+};
+
+template <typename Show>
+SeenBox WatchBox(const std::function<void(QMessageBox*)>& answer, Show show) {
+  SeenBox seen;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    seen = {box->windowTitle().toStdString(), box->text().toStdString(), box->icon(),
+            box->parentWidget(), box->defaultButton() == box->button(QMessageBox::No)};
+    answer(box);
+  });
+  show();
+  return seen;
+}
+
 // The desktop's own boxes: the caption as given, the icon by the kind of message.
 TEST(QtDialogs, MessageBoxCarriesCaptionAndIcon) {
   const struct {
@@ -415,23 +474,45 @@ TEST(QtDialogs, MessageBoxCarriesCaptionAndIcon) {
                {"INFORMATION", MessageIcon::Information, QMessageBox::Information}};
   QWidget owner;
   for (const auto& c : cases) {
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QWidget* parent = nullptr;
-    QTimer::singleShot(0, [&] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      ASSERT_NE(box, nullptr);
-      title = box->windowTitle();
-      text = box->text();
-      icon = box->icon();
-      parent = box->parentWidget();
-      box->accept();
-    });
-    QtDialogs().ShowMessage(&owner, c.caption, "text", c.icon);
-    EXPECT_EQ(title.toStdString(), c.caption);
-    EXPECT_EQ(text.toStdString(), "text");
-    EXPECT_EQ(icon, c.shown);
-    EXPECT_EQ(parent, &owner);
+    const SeenBox seen =
+        WatchBox([](QMessageBox* box) { box->accept(); },
+                 [&] { QtDialogs().ShowMessage(&owner, c.caption, "text", c.icon); });
+    EXPECT_EQ(seen.title, c.caption);
+    EXPECT_EQ(seen.text, "text");
+    EXPECT_EQ(seen.icon, c.shown);
+    EXPECT_EQ(seen.parent, &owner);
+  }
+}
+
+// Closing during a burn asks one question, the same in both windows: a warning, No unless the
+// operator says Yes.
+TEST(QtDialogs, StopQuestionIsAWarningWithNoAsDefault) {
+  const struct {
+    const char* what;
+    std::optional<QMessageBox::StandardButton> pressed;  // none: Enter on the default
+    bool stops;
+  } cases[] = {
+      {"Enter", std::nullopt, false},
+      {"No", QMessageBox::No, false},
+      {"Yes", QMessageBox::Yes, true},
+  };
+  QWidget owner;
+  for (const auto& c : cases) {
+    bool stops = !c.stops;
+    const SeenBox seen = WatchBox(
+        [&](QMessageBox* box) {
+          if (c.pressed) {
+            box->button(*c.pressed)->click();
+          } else {
+            QTest::keyClick(box, Qt::Key_Return);
+          }
+        },
+        [&] { stops = QtDialogs().ConfirmStopAndQuit(&owner); });
+    EXPECT_EQ(stops, c.stops) << c.what;
+    EXPECT_EQ(seen.title, kStopBurnCaption);
+    EXPECT_EQ(seen.text, kStopBurnQuestion);
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
+    EXPECT_TRUE(seen.noIsDefault);
   }
 }
 

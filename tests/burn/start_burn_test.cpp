@@ -239,6 +239,11 @@ TEST(StartBurn, EndsWithoutALinkChangeOnlyTheSeconds) {
       {"40MX7-PQN", 426032, false, "COM1", "The file size EXCEEDS the MAXIMUM size (4 * 1024)"},
       {"VL", 491521, false, "USB", "The file size EXCEEDS the MAXIMUM size (2 * 1024 * 240)"},
       {"ZN500", 4095, false, "USB", "The file size is BELOW the MINIMUM size (4 * 1024)"},
+      // Within the size rules but nothing to send: the PLC would be erased for nothing.
+      {"ZN500", 4096, false, "USB",
+       "The file holds NO data to send: the PLC would be erased and nothing written"},
+      {"QN4", 0, false, "COM1",
+       "The file holds NO data to send: the PLC would be erased and nothing written"},
       {"QN4", 5000, true, "COM9", "CANNOT open COM9 Port!!!"},
       {"VL", 5000, true, "USB", "CANNOT open USB Port!!!"},
   };

@@ -23,6 +23,14 @@ start_sim() {
   [ -n "$port" ] || fail "plcsim for $name printed no port: $(cat "$work/$name.simerr")"
 }
 
+# The image under a name for model $1, since plcburn-cli refuses an image named for another model;
+# prints the copy's path.
+image_for() {
+  copy="$work/$1_$(basename "$image")"
+  [ -f "$copy" ] || cp "$image" "$copy"
+  echo "$copy"
+}
+
 # The image bytes a model receives: all of them, but the last 4096 on a ZN500.
 expect_received() {
   name=$1 img=$2 sent=$3
@@ -36,9 +44,9 @@ all-models)
   # Every model at once: each burn spends most of its time in fixed waits.
   for model in TR7-MX7 QN4 QW4 QK4 TR7-B VL QJ5 40MX7-PQN QW TR7-D VL-K QK4-K ZN500 \
                TR-MX-QJ4 MX7-GLT QK48 TR7-F; do
-    img=$image
+    img=$(image_for "$model")
     if [ "$model" = 40MX7-PQN ]; then
-      img="$work/small.bin"
+      img="$work/40MX7-PQN_small.bin"
       head -c 12288 "$image" >"$img"
     fi
     start_sim "$model" --model "$model"
@@ -63,28 +71,28 @@ all-models)
   ;;
 boot-loader)
   start_sim vl --model VL --boot
-  out=$("$cli" --model VL --image "$image" --port "$port") || fail "exit $?: $out"
+  out=$("$cli" --model VL --image "$(image_for VL)" --port "$port" --yes) || fail "exit $?: $out"
   [ "$out" = "Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable" ] ||
     fail "output '$out' (no reconnect prompt expected)"
   expect_received vl "$image" "$(wc -c <"$image")"
   ;;
 lost-ack-naked-block)
   start_sim qn4 --model QN4 --boot --fault lose-ack:10 --fault nak-block:20:3
-  out=$("$cli" --model QN4 --image "$image" --port "$port") || fail "exit $?: $out"
+  out=$("$cli" --model QN4 --image "$(image_for QN4)" --port "$port") || fail "exit $?: $out"
   [ "$out" = "INFORMATION: Firmware update is SUCCESSFUL" ] || fail "output '$out'"
   expect_received qn4 "$image" "$(wc -c <"$image")"
   ;;
 vanishes)
   start_sim vl --model VL --boot --fault hangup:100
   start=$(date +%s)
-  out=$("$cli" --model VL --image "$image" --port "$port"); rc=$?
+  out=$("$cli" --model VL --image "$(image_for VL)" --port "$port" --yes); rc=$?
   took=$(($(date +%s) - start))
   [ "$rc" = 1 ] || fail "exit $rc"
   [ "$out" = "ERROR: Firmware update is FAILED" ] || fail "output '$out'"
   [ "$took" -lt 30 ] || fail "took $took s"
   ;;
 no-port)
-  out=$("$cli" --model QN4 --image "$image" --port /dev/plcburn-no-such-port); rc=$?
+  out=$("$cli" --model QN4 --image "$(image_for QN4)" --port /dev/plcburn-no-such-port); rc=$?
   [ "$rc" = 1 ] || fail "exit $rc"
   [ "$out" = "ERROR: CANNOT open /dev/plcburn-no-such-port Port!!!" ] || fail "output '$out'"
   ;;

@@ -4,10 +4,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
-
-#include "tests/support/pty_pair.h"
 
 namespace plcburn {
 namespace {
@@ -15,63 +15,72 @@ namespace {
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
-// A /sys/class/tty look-alike plus a /dev in a temp dir.
+// A /sys/class/tty look-alike in a temp dir.
 class FakeTtyTree {
  public:
   FakeTtyTree() {
     std::string tmpl = (fs::temp_directory_path() / "plcburn-tty-XXXXXX").string();
     root_ = ::mkdtemp(tmpl.data());
     fs::create_directories(root_ / "sys");
-    fs::create_directories(root_ / "dev");
-    fs::create_directories(root_ / "devices" / "port");
+    fs::create_directories(root_ / "devices" / "bound" / "driver");
+    fs::create_directories(root_ / "devices" / "unbound");
   }
   ~FakeTtyTree() { fs::remove_all(root_); }
 
-  void Add(const std::string& name, bool withDevice) {
-    fs::create_directories(root_ / "sys" / name);
+  // `type`: the serial core's UART type entry, if the port has one.
+  void Add(const std::string& name, bool withDevice, std::optional<int> type = std::nullopt,
+           bool driverBound = true) {
+    const fs::path dir = root_ / "sys" / name;
+    fs::create_directories(dir);
     if (withDevice)
-      fs::create_directory_symlink(root_ / "devices" / "port", root_ / "sys" / name / "device");
+      fs::create_directory_symlink(root_ / "devices" / (driverBound ? "bound" : "unbound"),
+                                   dir / "device");
+    if (type) std::ofstream(dir / "type") << *type << "\n";
   }
   std::string Sys() const { return (root_ / "sys").string(); }
-  std::string Dev() const { return (root_ / "dev").string(); }
-  fs::path DevPath(const std::string& name) const { return root_ / "dev" / name; }
 
  private:
   fs::path root_;
 };
 
 TEST(PortList, ListsPortsWithARealDeviceInTextOrder) {
+  struct Entry {
+    std::string name;
+    bool withDevice;
+    std::optional<int> type;
+    bool driverBound = true;
+  };
   const struct {
     const char* what;
-    std::vector<std::pair<std::string, bool>> entries;  // name, has a device link
+    std::vector<Entry> entries;
     Names expected;
   } cases[] = {
       {"usb and acm, sorted",
-       {{"ttyUSB0", true}, {"ttyACM1", true}, {"ttyACM0", true}},
+       {{"ttyUSB0", true, {}}, {"ttyACM1", true, {}}, {"ttyACM0", true, {}}},
        {"ttyACM0", "ttyACM1", "ttyUSB0"}},
       {"text order, not number order",
-       {{"ttyUSB2", true}, {"ttyUSB10", true}},
+       {{"ttyUSB2", true, {}}, {"ttyUSB10", true, {}}},
        {"ttyUSB10", "ttyUSB2"}},
-      {"no device link", {{"tty5", false}, {"ptmx", false}, {"ttyAMA0", true}}, {"ttyAMA0"}},
-      {"ttyS that cannot be opened", {{"ttyS0", true}, {"ttyACM0", true}}, {"ttyACM0"}},
-      {"name over 9 characters", {{"ttyUSB1234", true}, {"ttyUSB123", true}}, {"ttyUSB123"}},
+      {"no device link",
+       {{"tty5", false, {}}, {"ptmx", false, {}}, {"ttyAMA0", true, {}}},
+       {"ttyAMA0"}},
+      {"ttyS with a UART type, ttyS registered without one",
+       {{"ttyS0", true, 4}, {"ttyS1", true, 0}, {"ttyS2", true, 0}},
+       {"ttyS0"}},
+      {"ttyS without a type entry: its device's driver decides",
+       {{"ttyS3", true, {}, true}, {"ttyS4", true, {}, false}},
+       {"ttyS3"}},
+      {"name over 9 characters",
+       {{"ttyUSB1234", true, {}}, {"ttyUSB123", true, {}}},
+       {"ttyUSB123"}},
       {"nothing present", {}, {}},
   };
   for (const auto& c : cases) {
     FakeTtyTree tree;
-    for (const auto& [name, withDevice] : c.entries) tree.Add(name, withDevice);
-    EXPECT_EQ(EnumComPort(tree.Sys(), tree.Dev()), c.expected) << c.what;
+    for (const Entry& e : c.entries) tree.Add(e.name, e.withDevice, e.type, e.driverBound);
+    EXPECT_EQ(EnumComPort(tree.Sys()), c.expected) << c.what;
   }
-  EXPECT_EQ(EnumComPort("/no/such/sysfs", "/dev"), Names{});
-}
-
-TEST(PortList, TtySThatOpensButIsNoUartIsSkipped) {
-  test::PtyPair pty;  // a tty that TIOCGSERIAL knows nothing about
-  FakeTtyTree tree;
-  tree.Add("ttyS1", true);
-  tree.Add("ttyUSB0", true);
-  fs::create_symlink(pty.SlavePath(), tree.DevPath("ttyS1"));
-  EXPECT_EQ(EnumComPort(tree.Sys(), tree.Dev()), Names{"ttyUSB0"});
+  EXPECT_EQ(EnumComPort("/no/such/sysfs"), Names{});
 }
 
 TEST(PortList, ExtraPortsFollowInTheOrderGiven) {
@@ -95,8 +104,7 @@ TEST(PortList, ExtraPortsFollowInTheOrderGiven) {
     } else {
       ::unsetenv("PLCBURN_EXTRA_PORTS");
     }
-    EXPECT_EQ(PortList(c.usbModel, tree.Sys(), tree.Dev()), c.expected)
-        << (c.extra ? c.extra : "(unset)");
+    EXPECT_EQ(PortList(c.usbModel, tree.Sys()), c.expected) << (c.extra ? c.extra : "(unset)");
   }
   ::unsetenv("PLCBURN_EXTRA_PORTS");
 }

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -43,9 +47,14 @@ TEST(SerialPosix, PortPathAndFailureReasons) {
   const struct {
     int err;
     const char* mustHold;  // nullptr: no reason at all
-  } cases[] = {
-      {EACCES, "dialout"},           {EPERM, "dialout"}, {EBUSY, "in use"}, {EWOULDBLOCK, "in use"},
-      {ENOTTY, "not a serial port"}, {ENOENT, nullptr},  {EIO, nullptr}};
+  } cases[] = {{EACCES, "dialout"},
+               {EPERM, "dialout"},
+               {EBUSY, "in use"},
+               {EWOULDBLOCK, "in use"},
+               {ENOTTY, "not a serial port"},
+               {ENOENT, "no such device"},
+               {ENXIO, "no such device"},
+               {EIO, nullptr}};
   for (const auto& c : cases) {
     const std::string reason = OpenFailureReason(c.err, "/dev/ttyUSB0");
     if (c.mustHold == nullptr) {
@@ -58,12 +67,19 @@ TEST(SerialPosix, PortPathAndFailureReasons) {
 }
 
 TEST(SerialPosix, OpenRefusals) {
-  OpenResult missing = OpenSerialPort("/dev/no-such-port");
-  EXPECT_EQ(missing.link, nullptr);
-  EXPECT_EQ(missing.reason, "");
-  OpenResult notTty = OpenSerialPort("/dev/null");
-  EXPECT_EQ(notTty.link, nullptr);
-  EXPECT_NE(notTty.reason.find("not a serial port"), std::string::npos);
+  const struct {
+    const char* path;
+    const char* reason;
+  } refused[] = {
+      {"/dev/no-such-port", "no such device"},
+      {"/dev/null", "not a serial port"},
+      {"/dev/tty", "the terminal this program runs in"},  // whichever terminal is ours, or none
+  };
+  for (const auto& r : refused) {
+    OpenResult opened = OpenSerialPort(r.path);
+    EXPECT_EQ(opened.link, nullptr) << r.path;
+    EXPECT_NE(opened.reason.find(r.reason), std::string::npos) << opened.reason;
+  }
 
   PtyPair pty;
   OpenResult first = OpenSerialPort(pty.SlavePath());
@@ -77,6 +93,48 @@ TEST(SerialPosix, OpenRefusals) {
   EXPECT_EQ(first.link->Write(&byte, 1), 0u);
   EXPECT_EQ(first.link->Read(&byte, 1), 0u);
   EXPECT_NE(OpenSerialPort(pty.SlavePath()).link, nullptr) << "closing must release the port";
+}
+
+// However the link ends, the port is left as it was found: its line settings, not exclusive,
+// not locked, so the next program (or burn) can open it.
+TEST(SerialPosix, EveryClosePathGivesThePortBack) {
+  const struct {
+    const char* path;
+    void (*end)(std::unique_ptr<Link>& link);
+  } cases[] = {
+      {"Close", [](std::unique_ptr<Link>& link) { link->Close(); }},
+      {"destructor", [](std::unique_ptr<Link>& link) { link.reset(); }},
+      {"after Interrupt",
+       [](std::unique_ptr<Link>& link) {
+         link->Interrupt();
+         link->Close();
+       }},
+  };
+  for (const auto& c : cases) {
+    PtyPair pty;
+    pty.MakeCooked();
+    const termios found = pty.SlaveTermios();
+    // Held by the test, as by the far end's program: it sees the flags of the one tty.
+    const int watcher = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(watcher, 0);
+    auto link = OpenWithTimeouts(pty, 100);
+    ASSERT_NE(link, nullptr);
+    link->ApplyLineProfile(kBootProfile);
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(watcher, TIOCGEXCL, &exclusive), 0);
+    EXPECT_NE(exclusive, 0) << c.path;
+
+    c.end(link);
+    ASSERT_EQ(::ioctl(watcher, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << c.path;
+    EXPECT_EQ(::flock(watcher, LOCK_EX | LOCK_NB), 0) << c.path << ": still locked";
+    ::close(watcher);
+    const termios now = pty.SlaveTermios();
+    EXPECT_EQ(now.c_iflag, found.c_iflag) << c.path;
+    EXPECT_EQ(now.c_oflag, found.c_oflag) << c.path;
+    EXPECT_EQ(now.c_lflag, found.c_lflag) << c.path;
+    EXPECT_EQ(cfgetospeed(&now), cfgetospeed(&found)) << c.path;
+  }
 }
 
 TEST(SerialPosix, ReadWaitsForTheCountOrTheTimeOut) {

@@ -4,6 +4,7 @@
 //   ui_driver state             prints the state
 //   ui_driver click-start       clicks "Start Burn"
 //   ui_driver command ID        sends the window the command ID (as the keyboard handling can)
+//   ui_driver key enter|escape  presses the key where the program has its keyboard focus
 //   ui_driver answer MS ID      waits for a message box of the program, prints
 //                               "CAPTION: TEXT" and closes it with the button ID (1 OK, 6 Yes)
 //   ui_driver no-box MS         fails if a message box shows within MS
@@ -46,6 +47,7 @@ void PrintState(HWND main) {
   std::printf("model %s %s\n", TextOf(model).c_str(),
               IsWindowEnabled(model) ? "enabled" : "disabled");
   std::printf("port %s\n", TextOf(port).c_str());
+  std::printf("ports %s\n", IsWindowEnabled(port) ? "enabled" : "disabled");
   std::printf("start %s %s\n", TextOf(start).c_str(),
               IsWindowEnabled(start) ? "enabled" : "disabled");
   std::fflush(stdout);
@@ -81,6 +83,19 @@ BOOL CALLBACK LongestStatic(HWND hwnd, LPARAM param) {
   const std::string t = TextOf(hwnd);
   if (_stricmp(cls, "Static") == 0 && t.size() > text->size()) *text = t;
   return TRUE;
+}
+
+// A key press as the program's message loop receives it: posted to the window with its keyboard
+// focus (the main window when none has it).
+void PressKey(HWND main, WPARAM key) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  HWND target = main;
+  if (GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info) && info.hwndFocus)
+    target = info.hwndFocus;
+  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16;
+  PostMessageA(target, WM_KEYDOWN, key, scan | 1);
+  PostMessageA(target, WM_KEYUP, key, scan | 1 | (LPARAM{3} << 30));
 }
 
 template <typename Check>
@@ -123,9 +138,16 @@ int main(int argc, char** argv) {
     SendMessageA(Control(main, 2), BM_CLICK, 0, 0);
   } else if (verb == "command" && argc > 2) {
     PostMessageA(main, WM_COMMAND, MAKEWPARAM(std::atoi(argv[2]), 0), 0);
+  } else if (verb == "key" && argc > 2) {
+    const std::string key = argv[2];
+    if (key != "enter" && key != "escape") return 2;
+    PressKey(main, key == "enter" ? VK_RETURN : VK_ESCAPE);
   } else if (verb == "answer" && argc > 3) {
     HWND box = nullptr;
-    if (!WaitFor(ms, [&] { return (box = MessageBoxOf(main)) != nullptr; })) {
+    // A box of a thread that has not pumped its messages for a while (a burn's worker) does not
+    // answer WM_GETTEXT until its modal loop runs: it is there once its caption can be read.
+    if (!WaitFor(ms,
+                 [&] { return (box = MessageBoxOf(main)) != nullptr && !TextOf(box).empty(); })) {
       std::printf("no message box\n");
       return 1;
     }

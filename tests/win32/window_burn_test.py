@@ -87,6 +87,16 @@ def main():
         check(code == 0 and out.startswith("Open"), "command 1 opens the file chooser: " + out.strip())
         check(driver("no-box", 500)[0] == 0, "cancelling the chooser leaves no dialog")
 
+        # Keys right after start-up: Enter opens the chooser, Escape (IDCANCEL, the number of the
+        # Start command) does nothing; neither starts a burn.
+        driver("key", "enter")
+        code, out = driver("answer", 20000, 2)
+        check(code == 0 and out.startswith("Open"), "Enter opens the file chooser: " + out.strip())
+        check(state()["start"] == "Start Burn enabled", "Enter started no burn")
+        driver("key", "escape")
+        check(driver("no-box", 1000)[0] == 0, "Escape shows nothing")
+        check(state()["start"] == "Start Burn enabled", "Escape started no burn")
+
         started = time.monotonic()
         driver("click-start")
         seen_red = False
@@ -97,7 +107,9 @@ def main():
         check(seen_red, "the progress bar fills red during the burn")
         check(pixel(root, client, 515, 115) in ("srgb(255,255,255)", "white"),
               "the rest of the bar stays white")
-        check(state()["start"] == "Start Burn disabled", "Start Burn is disabled during the burn")
+        mid = state()
+        check(mid["start"] == "Start Burn disabled", "Start Burn is disabled during the burn")
+        check(mid["ports"] == "disabled", "the port list is disabled during the burn")
         driver("command", 2)  # as the keyboard handling can deliver it to a disabled button
         code, out = driver("answer", 180000, 1)
         check(out.strip() == "INFORMATION: Firmware update is SUCCESSFUL",
@@ -106,7 +118,9 @@ def main():
         check(wine_port.holds_image(received, args.image), "the simulator holds the built-in image")
         code, _ = driver("no-box", 1500)
         check(code == 0, "the refused second start left no second burn behind")
-        check(state()["start"] == "Start Burn enabled", "Start Burn is enabled again")
+        after = state()
+        check(after["start"] == "Start Burn enabled", "Start Burn is enabled again")
+        check(after["ports"] == "enabled", "the port list is enabled again")
 
         # Closing during a burn: asked, then cancelled, silent, and gone within about a second.
         sim = wine_port.PlcSim(args.plcsim, PORT, ["--model", "QN4"])
@@ -115,7 +129,7 @@ def main():
         driver("close")
         code, out = driver("answer", 10000, 6)
         confirmed = time.monotonic()
-        check(out.startswith("Tavrion PLC Firmware Update Program: A firmware update is running."),
+        check(out.startswith("WARNING: A firmware update is running."),
               "closing during a burn asks first: " + out.splitlines()[0] if out else "no question")
         code, out = driver("wait-gone", 5000)
         check(code == 0, "the window is gone after the confirmation: " + out.strip())

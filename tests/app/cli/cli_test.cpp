@@ -1,12 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
+#include "app/cli/image_file.h"
+#include "burn/burn_control.h"
+#include "core/catalogue.h"
+#include "core/stopped_burn.h"
 
 namespace plcburn {
 namespace {
@@ -22,10 +31,14 @@ TEST(CliOptions, ParsesAndRefuses) {
       {{"--port", "/dev/pts/3", "--port", "USB"}, true, ""},
       {{"--model", "QN4", "--image", "x.bin"}, true, ""},
       {{"--version"}, true, ""},
-      {{"--model", "QN4"}, false, "--model and --image go together"},
-      {{"--image", "x.bin"}, false, "--model and --image go together"},
+      {{"--image", "x.bin"}, true, ""},  // the model comes from the name, or is asked for later
+      {{"--model", "QN4"}, false, "--model needs --image"},
       {{"--model", "qn4", "--image", "x.bin"}, false, "unknown model: qn4"},
       {{"--port"}, false, "--port needs a port"},
+      {{"--port", "--yes"}, false, "--port needs a port, not --yes"},
+      {{"--image", "-y", "--model", "VL"}, false, "--image needs a file, not -y"},
+      {{"--model", "VL", "--image", "a.bin", "--model", "VL"}, false, "--model given twice"},
+      {{"--image", "a.bin", "--image", "b.bin"}, false, "--image given twice"},
       {{"--frobnicate"}, false, "unknown argument: --frobnicate"},
   };
   for (const Case& c : cases) {
@@ -37,6 +50,64 @@ TEST(CliOptions, ParsesAndRefuses) {
   ASSERT_TRUE(gang.options);
   EXPECT_EQ(gang.options->ports, (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(gang.options->listPorts);
+}
+
+TEST(CliOptions, TheModelComesFromTheImagesNameUnlessBothNameOne) {
+  const std::size_t build = *FindModel("VL");
+  const struct {
+    std::string model, image;
+    const char* chosen;  // nullptr: a usage error
+    const char* error;
+  } cases[] = {
+      {"", "", "VL", ""},
+      {"", "/fw/TR7-B_v12_20170101.bin", "TR7-B", ""},
+      {"", "qk4-k_v3.bin", "QK4-K", ""},  // the build's lookup ignores case too
+      {"", "/fw/firmware.bin", nullptr, "does not begin with a model's name"},
+      {"", "VL", "VL", ""},  // no "_": the whole name
+      {"QW", "TR7-B_v12_20170101.bin", nullptr, "named for the TR7-B, not the QW"},
+      {"QK4", "QK4-K_v3.bin", nullptr, "named for the QK4-K, not the QK4"},
+      {"QW", "QW_v2.bin", "QW", ""},
+      {"QW", "firmware.bin", "QW", ""},
+      {"QW", "/TR7-B_dir/QW_v2.bin", "QW", ""},  // the file's name, not its folder's
+  };
+  for (const auto& c : cases) {
+    CliOptions options;
+    options.model = c.model;
+    options.image = c.image;
+    const ModelChoice choice = ChooseModel(options, build);
+    ASSERT_EQ(choice.row.has_value(), c.chosen != nullptr) << c.image << ": " << choice.error;
+    if (c.chosen) {
+      EXPECT_EQ(ModelAt(*choice.row).name, c.chosen) << c.image;
+    }
+    EXPECT_NE(choice.error.find(c.error), std::string::npos) << choice.error;
+  }
+}
+
+TEST(ImageFile, ReadsRegularFilesUpToOneByteOverTheLimit) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "plcburn-image-file-test";
+  fs::create_directories(dir / "folder.bin");
+  std::ofstream(dir / "ten.bin") << "0123456789";
+  const struct {
+    fs::path path;
+    std::uint32_t limit;
+    std::optional<std::string> bytes;  // none: refused
+  } cases[] = {
+      {dir / "ten.bin", 100, "0123456789"},    {dir / "ten.bin", 10, "0123456789"},
+      {dir / "ten.bin", 4, "01234"},  // enough to know it is too long
+      {dir / "folder.bin", 100, std::nullopt}, {dir / "missing.bin", 100, std::nullopt},
+      {"/dev/zero", 100, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const ImageFile file = ReadImageFile(c.path.string(), c.limit);
+    ASSERT_EQ(file.bytes.has_value(), c.bytes.has_value()) << c.path << ": " << file.error;
+    if (c.bytes) {
+      EXPECT_EQ(std::string(file.bytes->begin(), file.bytes->end()), *c.bytes);
+    } else {
+      EXPECT_NE(file.error.find(c.path.string()), std::string::npos) << file.error;
+    }
+  }
+  fs::remove_all(dir);
 }
 
 // Reads what the board printed.
@@ -58,9 +129,13 @@ TEST(ConsoleBoard, OneBurnPrintsMessagesAsCaptionAndText) {
     op.ShowMessage("ERROR", "CANNOT open USB Port!!!\nNo permission", MessageIcon::Error);
     EXPECT_TRUE(op.EndedInError());
     op.ShowMessage("Information", "Please REPLUG", MessageIcon::Information);
+    EXPECT_TRUE(op.EndedInError()) << "a prompt is no end of the burn";
+    op.ShowMessage("Information", "Firmware update is SUCCESSFUL", MessageIcon::Information);
     EXPECT_FALSE(op.EndedInError());
   }
-  EXPECT_EQ(Contents(out), "ERROR: CANNOT open USB Port!!!\nInformation: Please REPLUG\n");
+  EXPECT_EQ(Contents(out),
+            "ERROR: CANNOT open USB Port!!!\nInformation: Please REPLUG\n"
+            "Information: Firmware update is SUCCESSFUL\n");
   EXPECT_EQ(Contents(err), "No permission\n");
 }
 
@@ -83,6 +158,52 @@ TEST(ConsoleBoard, PromptIsAskedOnceForAllBurnsThatNeedIt) {
     tb.join();
   }
   EXPECT_EQ(Contents(out), "C: ERROR: PLC type is WRONG\nA, B: Information: Replug\n");
+}
+
+// A link that only records whether it was interrupted.
+struct InterruptibleLink : Link {
+  std::size_t Write(const std::uint8_t*, std::size_t) override { return 0; }
+  std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
+  bool SetTimeouts(const CommTimeouts&) override { return true; }
+  bool ApplyLineProfile(const LineProfile&) override { return true; }
+  void Close() override {}
+  void Interrupt() override { interrupted = true; }
+  std::atomic<bool> interrupted{false};
+};
+
+// Stopped, every burn of the board is interrupted, stops waiting, and ends with the one message
+// that it was stopped; a success that had already come stands.
+TEST(ConsoleBoard, StopEndsEveryBurnWithTheStoppedMessage) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  BurnState a, b;
+  BurnControl controlA, controlB;
+  InterruptibleLink linkA, linkB;
+  controlA.Attach(&linkA);
+  controlB.Attach(&linkB);
+  {
+    ConsoleBoard board(true, out, err);
+    ConsoleOperator opA(board, board.Add("A", a, &controlA), "Replug");
+    ConsoleOperator opB(board, board.Add("B", b, &controlB), "Replug");
+    std::thread pausing([&] { opA.WaitMs(60000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto stopped = std::chrono::steady_clock::now();
+    board.Stop(15);
+    pausing.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+    EXPECT_TRUE(linkA.interrupted && linkB.interrupted);
+    EXPECT_EQ(board.StopSignal(), 15);
+    board.Stop(2);  // a second signal changes nothing
+    EXPECT_EQ(board.StopSignal(), 15);
+
+    opA.ShowMessage("Information", "Replug", MessageIcon::Information);  // not asked any more
+    opA.ShowMessage("ERROR", "NO RESPONSE @ State 1", MessageIcon::Error);
+    opB.ShowMessage("Information", "Firmware update is SUCCESSFUL", MessageIcon::Information);
+    EXPECT_TRUE(opA.EndedInError());
+    EXPECT_FALSE(opB.EndedInError());
+  }
+  EXPECT_EQ(Contents(out), "A: ERROR: " + std::string(kMsgBurnStopped) +
+                               "\nB: Information: Firmware update is SUCCESSFUL\n");
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+#pragma once
+// Turns the requests to stop a running plcburn-cli into one call on a thread of its own, so that
+// the burns end through their normal end path (one message, the port given back) instead of
+// dying with the process: SIGINT, SIGTERM and SIGHUP, or on Windows Ctrl+C, Ctrl+Break and
+// closing the console.
+
+#include <functional>
+#include <thread>
+
+namespace plcburn {
+
+class StopSignals {
+ public:
+  // Must be made before any other thread starts: the signals are blocked for every thread and
+  // taken by the watcher alone. `onStop` gets the signal's number, once per signal.
+  explicit StopSignals(std::function<void(int signal)> onStop);
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  std::function<void(int)> onStop_;
+  int signalFd_ = -1;
+  int quitFd_ = -1;
+  std::thread watcher_;
+};
+
+// A reader that went away (plcburn-cli ... | head) must not end a burn: writes to it fail and
+// the burn goes on.
+void IgnoreBrokenPipes();
+
+}  // namespace plcburn

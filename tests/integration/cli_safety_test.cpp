@@ -1,0 +1,441 @@
+// plcburn-cli run as a separate program against a simulated PLC on a pseudo-terminal: what it
+// refuses before the PLC sees a byte, how it ends when it is told to stop, and that a reader
+// going away does not end a burn.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/stopped_burn.h"
+#include "sim/plc_sim.h"
+#include "tests/support/pty_pair.h"
+
+namespace plcburn {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+template <typename Check>
+bool WaitUntil(milliseconds limit, Check check) {
+  const auto end = Clock::now() + limit;
+  while (!check()) {
+    if (Clock::now() >= end) return false;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return true;
+}
+
+// A simulated PLC behind a pseudo-terminal, served by a thread of the test. Once `holdWhen` is
+// true it stops answering, so the burner waits in the middle of a step. Every byte the burner
+// wrote is kept. The test holds the port open itself, as the far end's program would, to see the
+// flags and settings that the burner leaves on it.
+class PlcOnPty {
+ public:
+  using HoldWhen = std::function<bool(const PlcSim&)>;
+
+  PlcOnPty(std::string_view model, bool bootLoader, HoldWhen holdWhen = {})
+      : sim_(*FindModel(model), Options(bootLoader)), holdWhen_(std::move(holdWhen)) {
+    pty_.MakeCooked();  // settings no burner would leave behind
+    watcher_ = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (watcher_ < 0) throw std::runtime_error("cannot open the pty's slave");
+    found_ = pty_.SlaveTermios();
+    server_ = std::thread([this] { Serve(); });
+  }
+  ~PlcOnPty() {
+    quit_ = true;
+    server_.join();
+    ::close(watcher_);
+  }
+
+  const std::string& Path() const { return pty_.SlavePath(); }
+  bool WaitHeld() {
+    return WaitUntil(milliseconds(20000), [&] { return held_.load(); });
+  }
+  std::vector<std::uint8_t> Received() {
+    std::lock_guard lock(mutex_);
+    return received_;
+  }
+  std::vector<std::uint8_t> Image() {
+    std::lock_guard lock(mutex_);
+    return sim_.ReceivedImage();
+  }
+  bool TransferComplete() {
+    std::lock_guard lock(mutex_);
+    return sim_.TransferComplete();
+  }
+
+  // The port as the burner leaves it: not exclusive, not locked, at the settings found.
+  void ExpectGivenBack(const std::string& when) const {
+    int exclusive = -1;
+    ASSERT_EQ(::ioctl(watcher_, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << when << ": the port is left exclusive";
+    EXPECT_EQ(::flock(watcher_, LOCK_EX | LOCK_NB), 0) << when << ": the port is left locked";
+    ::flock(watcher_, LOCK_UN);
+    const termios now = pty_.SlaveTermios();
+    EXPECT_EQ(now.c_lflag, found_.c_lflag) << when << ": the line settings are not given back";
+    EXPECT_EQ(now.c_iflag, found_.c_iflag) << when << ": the line settings are not given back";
+  }
+
+ private:
+  static SimOptions Options(bool bootLoader) {
+    SimOptions options;
+    options.startInBootLoader = bootLoader;
+    return options;
+  }
+
+  void Serve() {
+    std::uint8_t buf[4096];
+    while (!quit_) {
+      pollfd p{pty_.MasterFd(), POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
+      const ssize_t n = ::read(pty_.MasterFd(), buf, sizeof buf);
+      if (n <= 0) continue;
+      std::vector<std::uint8_t> reply;
+      {
+        std::lock_guard lock(mutex_);
+        received_.insert(received_.end(), buf, buf + n);
+        if (held_) continue;
+        sim_.Receive(buf, static_cast<std::size_t>(n));
+        reply = sim_.TakeOutput(sim_.Pending());
+        if (holdWhen_ && holdWhen_(sim_)) held_ = true;
+      }
+      (void)!::write(pty_.MasterFd(), reply.data(), reply.size());
+    }
+  }
+
+  test::PtyPair pty_;
+  int watcher_ = -1;
+  termios found_{};
+  std::mutex mutex_;
+  PlcSim sim_;
+  HoldWhen holdWhen_;
+  std::vector<std::uint8_t> received_;
+  std::atomic<bool> held_{false};
+  std::atomic<bool> quit_{false};
+  std::thread server_;
+};
+
+// Where plcburn-cli's standard input comes from.
+enum class Input { DevNull, ClosedPipe };
+
+// plcburn-cli in a process of its own; its output is collected as it comes.
+class CliRun {
+ public:
+  struct Setup {
+    std::vector<std::string> args;
+    Input input = Input::DevNull;
+    std::string controllingTerminal = {};  // made the program's terminal in a session of its own
+    bool readerGoesAway = false;           // stdout and stderr closed by the reader at once
+  };
+
+  explicit CliRun(const Setup& setup) {
+    std::vector<std::string> argv{PLCBURN_CLI};
+    argv.insert(argv.end(), setup.args.begin(), setup.args.end());
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
+        ::pipe2(err, O_CLOEXEC) != 0) {
+      throw std::runtime_error("pipe2");
+    }
+    const char* terminal =
+        setup.controllingTerminal.empty() ? nullptr : setup.controllingTerminal.c_str();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // Only async-signal-safe calls between fork and exec.
+      if (terminal != nullptr) {
+        ::setsid();
+        const int tty = ::open(terminal, O_RDWR);  // the first terminal a session leader opens
+        if (tty >= 0) ::close(tty);
+      }
+      const int null = ::open("/dev/null", O_RDONLY);
+      ::dup2(setup.input == Input::DevNull ? null : in[0], STDIN_FILENO);
+      ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(err[1], STDERR_FILENO);
+      ::execv(cargv[0], cargv.data());
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(in[1]);  // a pipe at its end at once
+    ::close(out[1]);
+    ::close(err[1]);
+    if (setup.readerGoesAway) {
+      ::close(out[0]);
+      ::close(err[0]);
+      return;
+    }
+    readers_.emplace_back([this, fd = out[0]] { Collect(fd, out_); });
+    readers_.emplace_back([this, fd = err[0]] { Collect(fd, err_); });
+  }
+  ~CliRun() {
+    if (!exited_) {
+      ::kill(pid_, SIGKILL);
+      WaitExit(milliseconds(5000));
+    }
+    for (std::thread& r : readers_)
+      if (r.joinable()) r.join();
+  }
+
+  // Once it has exited, its output is all collected.
+  bool WaitExit(milliseconds limit) {
+    const bool exited = WaitUntil(limit, [&] {
+      int status = 0;
+      if (exited_ || ::waitpid(pid_, &status, WNOHANG) != pid_) return exited_;
+      exited_ = true;
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+      return true;
+    });
+    if (exited) {
+      for (std::thread& r : readers_)
+        if (r.joinable()) r.join();
+    }
+    return exited;
+  }
+  // Exit status, or minus the signal that killed it.
+  int ExitStatus() const { return exitStatus_; }
+  void Signal(int signal) const { ::kill(pid_, signal); }
+
+  std::string Out() {
+    std::lock_guard lock(mutex_);
+    return out_;
+  }
+  std::string Err() {
+    std::lock_guard lock(mutex_);
+    return err_;
+  }
+  bool WaitForOut(const std::string& text) {
+    return WaitUntil(milliseconds(20000), [&] { return Out().find(text) != std::string::npos; });
+  }
+
+ private:
+  void Collect(int fd, std::string& into) {
+    char buf[1024];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      std::lock_guard lock(mutex_);
+      into.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+  }
+
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  int exitStatus_ = -1;
+  std::mutex mutex_;
+  std::string out_, err_;
+  std::vector<std::thread> readers_;
+};
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Image files of every kind the operator might name, in a folder of their own.
+class ImageFolder {
+ public:
+  ImageFolder() {
+    std::string tmpl = (fs::temp_directory_path() / "plcburn-cli-XXXXXX").string();
+    root_ = ::mkdtemp(tmpl.data());
+    Write("VL_empty.bin", 0);
+    Write("ZN500_tail_only.bin", 4096);
+    Write("VL_v1_good.bin", 20000);
+    Write("QN4_v1_good.bin", 20000);
+    Write("TR7-B_v12_20170101.bin", 20000);
+    Write("firmware.bin", 20000);
+    fs::create_directory(root_ / "VL_folder.bin");
+    ::mkfifo((root_ / "VL_fifo.bin").c_str(), 0600);
+  }
+  ~ImageFolder() { fs::remove_all(root_); }
+
+  std::string Path(const std::string& name) const { return (root_ / name).string(); }
+  std::vector<std::uint8_t> Bytes(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+ private:
+  void Write(const std::string& name, std::size_t size) {
+    std::mt19937 random(static_cast<unsigned>(size));
+    std::ofstream out(root_ / name, std::ios::binary);
+    for (std::size_t i = 0; i < size; ++i) out.put(static_cast<char>(random()));
+  }
+  fs::path root_;
+};
+
+// The words of `args`; {port} stands for the simulated PLC's port, {NAME} for the image NAME.
+std::vector<std::string> Expand(const std::string& args, const ImageFolder& images,
+                                const std::string& port) {
+  std::vector<std::string> out;
+  std::istringstream words(args);
+  for (std::string a; words >> a;) {
+    if (a == "{port}") {
+      out.push_back(port);
+    } else if (a.front() == '{' && a.back() == '}') {
+      out.push_back(images.Path(a.substr(1, a.size() - 2)));
+    } else {
+      out.push_back(a);
+    }
+  }
+  return out;
+}
+
+TEST(CliSafety, BadInputIsRefusedBeforeThePlcSeesAByte) {
+  const struct {
+    const char* what;
+    const char* args;
+    int exitStatus;
+    const char* output;     // the line on stdout (status 1) or stderr (status 2)
+    const char* hint = "";  // the hint under an error line, on stderr
+    Input input = Input::DevNull;
+    bool portIsOwnTerminal = false;
+  } cases[] = {
+      {"empty image", "--image {VL_empty.bin} --port {port} --yes", 1,
+       "ERROR: The file holds NO data to send"},
+      {"ZN500 image of its never-sent tail only",
+       "--image {ZN500_tail_only.bin} --port {port} --yes", 1,
+       "ERROR: The file holds NO data to send"},
+      {"image is a folder", "--image {VL_folder.bin} --port {port} --yes", 2, "not a regular file"},
+      {"image is an endless device", "--model VL --image /dev/zero --port {port} --yes", 2,
+       "not a regular file"},
+      {"image is a FIFO nobody writes", "--image {VL_fifo.bin} --port {port} --yes", 2,
+       "not a regular file"},
+      {"image named for another model",
+       "--model QW --image {TR7-B_v12_20170101.bin} --port {port} --yes", 2,
+       "named for the TR7-B, not the QW"},
+      {"image that names no model, no --model", "--image {firmware.bin} --port {port} --yes", 2,
+       "give --model"},
+      {"prompt, standard input at its end", "--image {VL_v1_good.bin} --port {port}", 2,
+       "give --yes"},
+      {"prompt, standard input a pipe", "--image {VL_v1_good.bin} --port {port}", 2, "give --yes",
+       "", Input::ClosedPipe},
+      {"an option as a value", "--image {VL_v1_good.bin} --port --yes {port}", 2,
+       "--port needs a port, not --yes"},
+      {"--model twice", "--model VL --model VL --image {VL_v1_good.bin} --port {port}", 2,
+       "--model given twice"},
+      {"--image twice", "--image {VL_v1_good.bin} --image {VL_v1_good.bin} --port {port}", 2,
+       "--image given twice"},
+      {"serial port name for a USB model: that port, not the USB lookup",
+       "--image {VL_v1_good.bin} --port ttyplcburn-absent --yes", 1,
+       "ERROR: CANNOT open /dev/ttyplcburn-absent Port!!!", "no such device"},
+      {"the program's own terminal by its path", "--image {QN4_v1_good.bin} --port {port}", 1,
+       "ERROR: CANNOT open /dev/pts/", "terminal this program runs in", Input::DevNull, true},
+      {"the program's own terminal as tty", "--image {QN4_v1_good.bin} --port tty", 1,
+       "ERROR: CANNOT open tty Port!!!", "terminal this program runs in", Input::DevNull, true},
+  };
+  const ImageFolder images;
+  for (const auto& c : cases) {
+    PlcOnPty plc("VL", true);
+    CliRun cli({.args = Expand(c.args, images, plc.Path()),
+                .input = c.input,
+                .controllingTerminal = c.portIsOwnTerminal ? plc.Path() : ""});
+    ASSERT_TRUE(cli.WaitExit(milliseconds(10000))) << c.what << ": still running";
+    EXPECT_EQ(cli.ExitStatus(), c.exitStatus) << c.what << "\n" << cli.Out() << cli.Err();
+    const std::string shown = c.exitStatus == 1 ? cli.Out() : cli.Err();
+    EXPECT_NE(shown.find(c.output), std::string::npos) << c.what << ": " << shown;
+    EXPECT_NE(cli.Err().find(c.hint), std::string::npos) << c.what << ": " << cli.Err();
+    EXPECT_EQ(Count(cli.Out(), "\n"), c.exitStatus == 1 ? 1u : 0u) << c.what << ": " << cli.Out();
+    EXPECT_TRUE(plc.Received().empty()) << c.what << ": the PLC got bytes";
+  }
+}
+
+bool InTransfer(const PlcSim& sim) {
+  return sim.Counters().blocksAccepted >= 8;
+}
+bool InErase(const PlcSim& sim) {
+  return sim.Counters().bootErases >= 1;
+}
+
+// Told to stop, a burn ends within a second with one line saying the PLC must be burned again,
+// and every port is given back as it was found.
+TEST(CliSafety, SignalsStopEveryBurnWithOneMessage) {
+  const struct {
+    const char* what;
+    int signal;
+    std::vector<std::string> models;  // one simulated PLC, with its own port, for each
+    bool bootLoader;
+    PlcOnPty::HoldWhen holdWhen;  // none: stopped in the pause after the re-plug prompt
+  } cases[] = {
+      {"SIGINT during the transfer", SIGINT, {"VL"}, true, InTransfer},
+      {"SIGTERM during the erase", SIGTERM, {"QN4"}, true, InErase},
+      {"SIGHUP in the pause after the re-plug prompt", SIGHUP, {"VL"}, false, {}},
+      {"SIGINT during a gang burn", SIGINT, {"VL", "VL"}, true, InTransfer},
+  };
+  const ImageFolder images;
+  for (const auto& c : cases) {
+    std::vector<std::unique_ptr<PlcOnPty>> plcs;
+    CliRun::Setup setup;
+    for (const std::string& model : c.models) {
+      plcs.push_back(std::make_unique<PlcOnPty>(model, c.bootLoader, c.holdWhen));
+      setup.args.insert(setup.args.end(), {"--port", plcs.back()->Path()});
+    }
+    setup.args.insert(setup.args.end(),
+                      {"--image", images.Path(c.models[0] + "_v1_good.bin"), "--yes"});
+    CliRun cli(setup);
+    if (c.holdWhen) {
+      for (auto& plc : plcs) ASSERT_TRUE(plc->WaitHeld()) << c.what << cli.Out() << cli.Err();
+    } else {
+      ASSERT_TRUE(cli.WaitForOut("Please REPLUG")) << c.what << cli.Out() << cli.Err();
+      // The link is closed for the re-plug: that close too gives the port back.
+      plcs[0]->ExpectGivenBack(std::string(c.what) + ", reconnect close");
+    }
+
+    const auto signalled = Clock::now();
+    cli.Signal(c.signal);
+    ASSERT_TRUE(cli.WaitExit(milliseconds(5000))) << c.what;
+    EXPECT_LT(Clock::now() - signalled, milliseconds(1000)) << c.what;
+    EXPECT_EQ(cli.ExitStatus(), 128 + c.signal) << c.what;
+    EXPECT_EQ(Count(cli.Out(), "ERROR: " + std::string(kMsgBurnStopped) + "\n"), plcs.size())
+        << c.what << ": " << cli.Out();
+    EXPECT_EQ(Count(cli.Out(), "ERROR:"), plcs.size()) << c.what << ": " << cli.Out();
+    for (auto& plc : plcs) plc->ExpectGivenBack(c.what);
+  }
+}
+
+// The burn's outcome is what counts: a reader that went away must not end it.
+TEST(CliSafety, ABurnCompletesWhenNobodyReadsItsOutput) {
+  const ImageFolder images;
+  PlcOnPty plc("VL", true);
+  CliRun cli({.args = {"--image", images.Path("VL_v1_good.bin"), "--port", plc.Path(), "--yes"},
+              .readerGoesAway = true});
+  ASSERT_TRUE(cli.WaitExit(milliseconds(30000)));
+  EXPECT_EQ(cli.ExitStatus(), 0);
+  EXPECT_TRUE(plc.TransferComplete());
+  const std::vector<std::uint8_t> sent = images.Bytes("VL_v1_good.bin");
+  const std::vector<std::uint8_t> got = plc.Image();
+  ASSERT_GE(got.size(), sent.size());
+  EXPECT_TRUE(std::equal(sent.begin(), sent.end(), got.begin()));
+  plc.ExpectGivenBack("after a complete burn");
+}
+
+}  // namespace
+}  // namespace plcburn

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/result_codes.h"
+#include "core/stopped_burn.h"
 #include "core/version.h"
 #include "proto/app_steps.h"
 #include "proto/block_transfer.h"
@@ -148,7 +149,9 @@ class Burn {
   }
 
   void Fail(std::string_view step, std::optional<std::uint8_t> code, std::string_view message) {
-    Finish(false, step, code, kError, message, MessageIcon::Error);
+    // A stopped burn fails at its next step; what counts is that it was stopped.
+    const bool stopped = s_.control != nullptr && s_.control->Cancelled();
+    Finish(false, step, code, kError, stopped ? kMsgBurnStopped : message, MessageIcon::Error);
   }
 
   // Every end of a burn: the timer stops, the record is kept, then the one final message.

@@ -12,7 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli/cli_journal.h"
+#include "app/cli/console_operator.h"
 #include "core/result_codes.h"
+#include "core/stopped_burn.h"
 #include "record/burn_log.h"
 #include "record/burn_record_json.h"
 #include "record/sha256.h"
@@ -110,6 +113,9 @@ TEST_P(BurnRecordOf, OneRecordBeforeTheFinalMessage) {
   EXPECT_EQ(r.result.caption, b.Final().caption);
   EXPECT_EQ(r.result.text, b.Final().text);
   EXPECT_EQ(r.result.stopped, c.stopAt.has_value());
+  if (r.result.stopped) {
+    EXPECT_EQ(r.result.text, kMsgBurnStopped);
+  }
   EXPECT_EQ(r.blocks.sent, c.blocks.sent);
   EXPECT_EQ(r.blocks.resent, c.blocks.resent);
   EXPECT_EQ(r.plc, c.plc);
@@ -282,6 +288,80 @@ TEST(BurnLog, GangOfFourWritesFourWholeLines) {
     ports.insert(j["port"]);
   }
   EXPECT_EQ(ports.size(), 4u);
+}
+
+// The console's messages and prompts, with its pauses taken on the virtual clock.
+class VirtualPauses : public Operator {
+ public:
+  VirtualPauses(std::unique_ptr<ConsoleOperator> console, VirtualClock& clock)
+      : console_(std::move(console)), clock_(clock) {}
+  void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override {
+    console_->ShowMessage(caption, text, icon);
+  }
+  void SetStartEnabled(bool) override {}
+  void StopTimer() override { console_->StopTimer(); }
+  void WaitMs(std::uint32_t ms) override { clock_.Advance(ms); }
+
+ private:
+  std::unique_ptr<ConsoleOperator> console_;
+  VirtualClock& clock_;
+};
+
+// plcburn-cli --json, two burns at once: every line an event of one port, each port's last
+// event its result, which carries its record.
+TEST(JsonEvents, GangStreamEndsWithEachPortsResult) {
+  std::FILE* out = std::tmpfile();
+  JsonEvents events(out);
+  std::vector<std::unique_ptr<Bench>> benches;
+  std::vector<std::unique_ptr<CliJournal>> journals;
+  std::vector<BurnRecording> recordings;
+  std::vector<std::unique_ptr<VirtualPauses>> consoles;
+  {
+    ConsoleBoard board(true, out, out);
+    board.SendEventsTo(events);
+    for (const char* port : {"ttyUSB0", "ttyUSB1"}) {
+      benches.push_back(std::make_unique<Bench>("MX7-GLT", 3000, SimOptions{}, port));
+      Bench& b = *benches.back();
+      journals.push_back(std::make_unique<CliJournal>(port, nullptr, &events));
+      recordings.push_back(RecordingOn(b, *journals.back()));
+      consoles.push_back(std::make_unique<VirtualPauses>(
+          std::make_unique<ConsoleOperator>(board, board.Add(port, b.state),
+                                            std::string(ModelAt(b.row).reconnectPrompt)),
+          b.clock));
+    }
+    board.Start();
+    std::vector<std::thread> burns;
+    for (std::size_t i = 0; i < 2; ++i) {
+      burns.emplace_back([&, i] {
+        BurnSession session{benches[i]->state,  benches[i]->selection, *consoles[i],
+                            benches[i]->opener, benches[i]->image,     nullptr,
+                            &recordings[i]};
+        StartBurn(session);
+        board.BurnEnded(i);
+        journals[i]->SendResult();
+      });
+    }
+    for (auto& t : burns) t.join();
+  }
+  std::rewind(out);
+  std::map<std::string, std::vector<Json>> byPort;
+  for (char line[8192]; std::fgets(line, sizeof line, out) != nullptr;) {
+    const Json event = Json::parse(line);
+    byPort[event["port"]].push_back(event);
+  }
+  std::fclose(out);
+  ASSERT_EQ(byPort.size(), 2u);
+  for (const auto& [port, stream] : byPort) {
+    std::vector<std::string> kinds;
+    for (const Json& e : stream)
+      if (e["event"] != "progress") kinds.push_back(e["event"]);
+    EXPECT_EQ(kinds,
+              (std::vector<std::string>{"phase", "prompt", "phase", "phase", "message", "result"}))
+        << port;
+    EXPECT_EQ(stream.back()["record"]["port"], port);
+    EXPECT_TRUE(stream.back()["ok"]);
+    EXPECT_EQ(stream[stream.size() - 2]["text"], stream.back()["record"]["result"]["text"]);
+  }
 }
 
 TEST(BurnLog, UnwritableLogLeavesASuccessfulBurnSuccessful) {

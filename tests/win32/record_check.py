@@ -22,24 +22,17 @@ def main(argv):
     if burn.returncode != 0:
         print("the burn ended with %d:\n%s" % (burn.returncode, burn.stdout))
         return 1
-    events = [json.loads(line) for line in burn.stdout.splitlines() if line.startswith("{")]
+    last = [json.loads(line) for line in burn.stdout.splitlines() if line.startswith("{")][-1]
     with open(log, encoding="utf-8") as f:
         records = [json.loads(line) for line in f]
     with open(image, "rb") as f:
         sha256 = hashlib.sha256(f.read()).hexdigest()
-    last = events[-1] if events else {}
-    problems = []
-    if last.get("event") != "result" or not last.get("ok"):
-        problems.append("the stream does not end with a successful result: %r" % last)
-    if records != [last.get("record")]:
-        problems.append("the log holds %r" % records)
-    if records and records[0]["image"]["sha256"] != sha256:
-        problems.append("image.sha256 %s, the file's %s" % (records[0]["image"]["sha256"], sha256))
-    if records and (records[0]["link"], records[0]["port"]) != ("serial", "COM8"):
-        problems.append("link and port %s %s" % (records[0]["link"], records[0]["port"]))
-    for problem in problems:
-        print(problem)
-    return 1 if problems else 0
+    record = last.get("record", {})
+    if (last["event"], last["ok"], records) != ("result", True, [record]) or (
+            record["image"]["sha256"], record["link"], record["port"]) != (sha256, "serial", "COM8"):
+        print("the last event %r, the log %r, the image's SHA-256 %s" % (last, records, sha256))
+        return 1
+    return 0
 
 
 if __name__ == "__main__":

@@ -16,8 +16,6 @@ namespace plcburn {
 
 namespace {
 
-constexpr std::size_t kDigestLength = 32;
-
 std::string Hex(std::span<const std::uint8_t> digest) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
@@ -33,6 +31,7 @@ std::string Hex(std::span<const std::uint8_t> digest) {
 #ifdef _WIN32
 
 std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
+  constexpr std::size_t kDigestLength = 32;
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
     return {};

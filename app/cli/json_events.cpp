@@ -5,7 +5,7 @@
 namespace plcburn {
 
 void JsonEvents::Emit(std::string_view event, std::string_view port,
-                      nlohmann::ordered_json fields) {
+                      const nlohmann::ordered_json& fields) {
   nlohmann::ordered_json line{{"event", event}, {"port", port}};
   line.update(fields);
   const std::string text = JsonLine(line);

@@ -25,7 +25,7 @@ class JsonEvents {
   void Result(std::string_view port, const BurnRecord& record);
 
  private:
-  void Emit(std::string_view event, std::string_view port, nlohmann::ordered_json fields);
+  void Emit(std::string_view event, std::string_view port, const nlohmann::ordered_json& fields);
 
   std::FILE* out_;
   std::mutex mutex_;

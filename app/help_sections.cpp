@@ -17,10 +17,12 @@ std::string EnvironmentAndFilesHelp() {
       "Files:\n"
 #ifdef _WIN32
       "  %LOCALAPPDATA%\\plcburn\\burns.jsonl\n"
-#else
-      "  $XDG_STATE_HOME/plcburn/burns.jsonl (~/.local/state/plcburn/burns.jsonl)\n"
-#endif
       "                     the burn log: every burn appends its record, one line\n"
+#else
+      "  $XDG_STATE_HOME/plcburn/burns.jsonl\n"
+      "                     the burn log (by default in ~/.local/state/plcburn):\n"
+      "                     every burn appends its record, one line\n"
+#endif
       "                     of JSON (when, where, which image, what the PLC\n"
       "                     reported, how it ended); one that cannot be written\n"
       "                     gives a warning and changes nothing else\n";

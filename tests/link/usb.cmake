@@ -1,4 +1,2 @@
-plcburn_test(test_usb
-  ${CMAKE_CURRENT_LIST_DIR}/usb_lookup_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/usb_link_test.cpp)
+plcburn_test(test_usb ${CMAKE_CURRENT_LIST_DIR}/usb_link_test.cpp)
 target_link_libraries(test_usb PRIVATE plcburn_usb)

@@ -121,6 +121,25 @@ struct EmulatedUsbDevice::Urb {
   }
 };
 
+// How umockdev's worker thread reaches the device. It may still call a handler after the device
+// is gone (for a handle opened just before), and it meets our threads under GLib's own locks,
+// which a thread checker cannot see: one lock of ours orders them. Held by the device and by its
+// two signal connections.
+struct EmulatedUsbDevice::Gate {
+  static std::mutex& Lock() {
+    static std::mutex lock;
+    return lock;
+  }
+  static void Drop(gpointer gate, GClosure* = nullptr) {
+    std::lock_guard hold(Lock());
+    auto* g = static_cast<Gate*>(gate);
+    if (--g->holders == 0) delete g;
+  }
+
+  EmulatedUsbDevice* device;
+  int holders = 3;
+};
+
 EmulatedUsbDevice::EmulatedUsbDevice(UsbTestbed& testbed, UsbDeviceSpec spec, UsbAddress address,
                                      UsbFunction& function, std::mutex& lock,
                                      std::condition_variable& changed)
@@ -168,10 +187,15 @@ EmulatedUsbDevice::EmulatedUsbDevice(UsbTestbed& testbed, UsbDeviceSpec spec, Us
     throw std::runtime_error("cannot make the node a pseudo-terminal");
   UpdatePollOut();
 
-  published_.store(true, std::memory_order_release);
   handler_ = umockdev_ioctl_base_new();
-  g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(OnIoctl), this);
-  g_signal_connect(handler_, "client-connected", G_CALLBACK(OnConnected), this);
+  {
+    std::lock_guard hold(Gate::Lock());
+    gate_ = new Gate{this};
+  }
+  g_signal_connect_data(handler_, "handle-ioctl", G_CALLBACK(OnIoctl), gate_, Gate::Drop,
+                        GConnectFlags{});
+  g_signal_connect_data(handler_, "client-connected", G_CALLBACK(OnConnected), gate_, Gate::Drop,
+                        GConnectFlags{});
   if (!umockdev_testbed_attach_ioctl(testbed_.get(), devnode_.c_str(), handler_, &error)) {
     const std::string message = error->message;
     g_error_free(error);
@@ -180,6 +204,11 @@ EmulatedUsbDevice::EmulatedUsbDevice(UsbTestbed& testbed, UsbDeviceSpec spec, Us
 }
 
 EmulatedUsbDevice::~EmulatedUsbDevice() {
+  {
+    std::lock_guard hold(Gate::Lock());
+    gate_->device = nullptr;
+  }
+  Gate::Drop(gate_);
   GError* error = nullptr;
   if (!umockdev_testbed_detach_ioctl(testbed_.get(), devnode_.c_str(), &error))
     g_clear_error(&error);
@@ -238,24 +267,24 @@ std::size_t EmulatedUsbDevice::WaitingReadsLocked() const {
                     [this](const Urb& u) { return u.endpoint == spec_.pipeIn; }));
 }
 
-EmulatedUsbDevice& EmulatedUsbDevice::Published(gpointer self) {
-  auto* device = static_cast<EmulatedUsbDevice*>(self);
-  while (!device->published_.load(std::memory_order_acquire)) {
-  }
-  return *device;
-}
-
 gboolean EmulatedUsbDevice::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client,
-                                    gpointer self) {
-  EmulatedUsbDevice* device = &Published(self);
+                                    gpointer gate) {
+  std::lock_guard pass(Gate::Lock());
+  EmulatedUsbDevice* device = static_cast<Gate*>(gate)->device;
+  if (device == nullptr) {
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+    return TRUE;
+  }
   std::lock_guard hold(device->lock_);
   const gboolean handled = device->HandleLocked(client);
   device->changed_.notify_all();
   return handled;
 }
 
-void EmulatedUsbDevice::OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer self) {
-  EmulatedUsbDevice* device = &Published(self);
+void EmulatedUsbDevice::OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer gate) {
+  std::lock_guard pass(Gate::Lock());
+  EmulatedUsbDevice* device = static_cast<Gate*>(gate)->device;
+  if (device == nullptr) return;
   std::lock_guard hold(device->lock_);
   ++device->opens_;
   // umockdev tells of no closed handle, so what the closed ones left goes now, as the kernel

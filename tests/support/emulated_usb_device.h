@@ -12,7 +12,6 @@
 
 #include <umockdev.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -108,11 +107,9 @@ class EmulatedUsbDevice {
 
  private:
   struct Urb;
-  static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
-  static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
-  // umockdev's worker thread, which calls the handlers, meets ours under GLib's locks that a
-  // thread checker cannot see; this makes the device's construction visible to it.
-  static EmulatedUsbDevice& Published(gpointer self);
+  struct Gate;
+  static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer gate);
+  static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer gate);
   gboolean HandleLocked(UMockdevIoctlClient* client);
   int Claim(UMockdevIoctlClient* client, unsigned iface, bool detachDriver);
   int Release(UMockdevIoctlClient* client, unsigned iface);
@@ -138,7 +135,7 @@ class EmulatedUsbDevice {
   int ptyMaster_ = -1;
   int ptyControl_ = -1;  // our handle on the slave side, to stop and start its output
   UMockdevIoctlBase* handler_ = nullptr;
-  std::atomic<bool> published_{false};
+  Gate* gate_ = nullptr;
 
   std::deque<Urb> waiting_;                      // IN URBs without data yet, oldest first
   std::deque<Urb> done_;                         // completed URBs not yet reaped

@@ -3,13 +3,7 @@ target_link_libraries(test_usb PRIVATE plcburn_usb)
 
 # Burns through libusb's real Linux backend into PLCs emulated with umockdev, in process: the
 # test program runs with umockdev's preload library, which gives it its own /sys and /dev.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(UMOCKDEV REQUIRED IMPORTED_TARGET umockdev-1.0)
 find_library(UMOCKDEV_PRELOAD NAMES libumockdev-preload.so.0 REQUIRED)
-plcburn_library(plcburn_usb_emulation STATIC
-  ${PROJECT_SOURCE_DIR}/tests/support/emulated_usb_device.cpp
-  ${PROJECT_SOURCE_DIR}/tests/support/emulated_usb_plc.cpp)
-target_link_libraries(plcburn_usb_emulation PUBLIC plcburn_sim PkgConfig::UMOCKDEV)
 
 set(usb_preload ${UMOCKDEV_PRELOAD})
 # A sanitizer's runtime must be the first library loaded.

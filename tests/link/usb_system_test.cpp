@@ -1,5 +1,5 @@
 // Whole burns through the real USB path, libusb's Linux backend included, into PLCs emulated
-// with umockdev (see tests/support/emulated_usb_device.h). Runs under umockdev's preload
+// with umockdev (see sim/emulated_usb_device.h). Runs under umockdev's preload
 // library, which CTest sets.
 
 #include <gtest/gtest.h>
@@ -17,17 +17,13 @@
 #include "core/memory_image.h"
 #include "link/system_opener.h"
 #include "link/usb_lookup.h"
-#include "tests/support/emulated_usb_plc.h"
+#include "sim/emulated_usb_plc.h"
 
 namespace plcburn {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using test::EmulatedUsbPlc;
-using test::kBulk;
-using test::kInterrupt;
-using test::UsbDeviceSpec;
 
 constexpr char kCannotOpen[] = "CANNOT open USB Port!!!";
 constexpr char kSuccess[] = "Firmware update is SUCCESSFUL!, please REPLUG the USB cable";
@@ -121,7 +117,7 @@ class UsbSystemTest : public testing::TestWithParam<UsbSystemCase> {};
 
 TEST_P(UsbSystemTest, Burns) {
   const UsbSystemCase& c = GetParam();
-  test::UsbTestbed testbed;
+  UsbTestbed testbed;
   ASSERT_TRUE(testbed.Preloaded())
       << "needs umockdev's preload library (LD_PRELOAD=libumockdev-preload.so.0), as CTest runs it";
   const std::size_t row = *FindModel(c.model);
@@ -135,7 +131,7 @@ TEST_P(UsbSystemTest, Burns) {
     // libusb lists the devices it found last first: the first of the table on the last port.
     const int port = int(c.plcs.size() - i);
     plcs.push_back(std::make_unique<EmulatedUsbPlc>(testbed, row, options, c.plcs[i].spec,
-                                                    test::UsbAddress{1, port, nextDevnum++}));
+                                                    UsbAddress{1, port, nextDevnum++}));
     if (c.plcs[i].nodeUnreadable) plcs.back()->Device().SetNodeMode(0);
   }
   const bool denyFileAccess =
@@ -159,7 +155,7 @@ TEST_P(UsbSystemTest, Burns) {
   }
 
   std::thread burn([&] {
-    std::optional<test::FileAccessOverrideDropped> denied;
+    std::optional<FileAccessOverrideDropped> denied;
     if (denyFileAccess) denied.emplace();
     StartBurn(session);
   });

@@ -1,8 +1,8 @@
-#include "tests/support/emulated_usb_plc.h"
+#include "sim/emulated_usb_plc.h"
 
 #include <utility>
 
-namespace plcburn::test {
+namespace plcburn {
 
 EmulatedUsbPlc::EmulatedUsbPlc(UsbTestbed& testbed, std::size_t modelRow, SimOptions options,
                                UsbDeviceSpec spec, UsbAddress address)
@@ -52,4 +52,4 @@ std::size_t EmulatedUsbPlc::Pending() const {
   return sim_.Pending();
 }
 
-}  // namespace plcburn::test
+}  // namespace plcburn

@@ -1,4 +1,4 @@
-#include "tests/support/emulated_usb_device.h"
+#include "sim/emulated_usb_device.h"
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -16,7 +16,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace plcburn::test {
+namespace plcburn {
 
 namespace {
 
@@ -528,4 +528,4 @@ FileAccessOverrideDropped::~FileAccessOverrideDropped() {
   syscall(SYS_capset, &header, data);
 }
 
-}  // namespace plcburn::test
+}  // namespace plcburn

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-namespace plcburn::test {
+namespace plcburn {
 
 // A umockdev testbed: while it lives, /sys and /dev/bus/usb of this process are its own.
 class UsbTestbed {
@@ -160,4 +160,4 @@ class FileAccessOverrideDropped {
   std::uint32_t dropped_ = 0;
 };
 
-}  // namespace plcburn::test
+}  // namespace plcburn

@@ -11,10 +11,10 @@
 #include <mutex>
 #include <vector>
 
+#include "sim/emulated_usb_device.h"
 #include "sim/plc_sim.h"
-#include "tests/support/emulated_usb_device.h"
 
-namespace plcburn::test {
+namespace plcburn {
 
 class EmulatedUsbPlc : private UsbFunction {
  public:
@@ -55,4 +55,4 @@ class EmulatedUsbPlc : private UsbFunction {
   std::vector<std::unique_ptr<EmulatedUsbDevice>> plugs_;
 };
 
-}  // namespace plcburn::test
+}  // namespace plcburn

@@ -12,16 +12,27 @@ std::string EnvironmentAndFilesHelp() {
       "                     colon-separated device paths appended to the port list,\n"
       "                     for virtual serial ports such as plcsim's\n";
 #endif
-#ifdef PLCBURN_UDEV_RULE
-  // The path the rule is installed to, given by the build.
   text +=
       "\n"
       "Files:\n"
-      "  " PLCBURN_UDEV_RULE
-      "\n"
-      "                     lets the user at the seat open the PLC's USB interface\n"
-      "                     (7e3a:0001) without root; serial ports need membership\n"
-      "                     of the dialout group\n";
+#ifdef _WIN32
+      "  %LOCALAPPDATA%\\plcburn\\burns.jsonl\n"
+      "                     the burn log: every burn appends its record, one line\n"
+#else
+      "  $XDG_STATE_HOME/plcburn/burns.jsonl\n"
+      "                     the burn log (by default in ~/.local/state/plcburn):\n"
+      "                     every burn appends its record, one line\n"
+#endif
+      "                     of JSON (when, where, which image, what the PLC\n"
+      "                     reported, how it ended); one that cannot be written\n"
+      "                     gives a warning and changes nothing else\n";
+#ifdef PLCBURN_UDEV_RULE
+  // The path the rule is installed to, given by the build.
+  text += "  " PLCBURN_UDEV_RULE
+          "\n"
+          "                     lets the user at the seat open the PLC's USB interface\n"
+          "                     (7e3a:0001) without root; serial ports need membership\n"
+          "                     of the dialout group\n";
 #endif
   return text;
 }

@@ -1,9 +1,13 @@
 #include "burn/start_burn.h"
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/result_codes.h"
+#include "core/stopped_burn.h"
+#include "core/version.h"
 #include "proto/app_steps.h"
 #include "proto/block_transfer.h"
 #include "proto/boot_steps.h"
@@ -19,21 +23,35 @@ bool IsDevicePath(const std::string& port) {
   return port.find('/') != std::string::npos;
 }
 
+std::uint64_t SystemClockMs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count());
+}
+
+// What decided a burn's end when no protocol step did.
+constexpr std::string_view kSizeCheck = "size check";
+constexpr std::string_view kOpen = "open";
+constexpr std::string_view kReopen = "reopen";
+
 class Burn {
  public:
   explicit Burn(BurnSession& s)
-      : s_(s), model_(s.selection.Model()), ctx_{s.state, model_, nullptr, {}, 0} {}
+      : s_(s), model_(s.selection.Model()), ctx_{s.state, model_, nullptr, {}, 0, &record_} {}
 
   void Run() {
+    BeginRecord();
     // Preparation.
     ctx_.fin = ImageCursor({s_.image.Data(), s_.image.Length()});
     ctx_.fileLength = s_.image.Length();
+    record_.imageSize = ctx_.fileLength;
     s_.ui.SetStartEnabled(false);
     const std::uint32_t maxSize = model_.maxSize;
-    if (ctx_.fileLength > maxSize) return EndWithoutLink(model_.sizeMessage);
-    if (ctx_.fileLength < model_.minSize) return EndWithoutLink(model_.minSizeMessage);
-    if (model_.TotalPackets(ctx_.fileLength) <= 0) return EndWithoutLink(kMsgNoDataBlock);
-    if (!OpenLink()) return EndWithoutLink(CannotOpenMessage());
+    if (ctx_.fileLength > maxSize) return EndWithoutLink(kSizeCheck, model_.sizeMessage);
+    if (ctx_.fileLength < model_.minSize) return EndWithoutLink(kSizeCheck, model_.minSizeMessage);
+    if (model_.TotalPackets(ctx_.fileLength) <= 0)
+      return EndWithoutLink(kSizeCheck, kMsgNoDataBlock);
+    if (!OpenLink()) return EndWithoutLink(kOpen, CannotOpenMessage());
 
     RunAttempts();
     EndBurn();
@@ -44,13 +62,17 @@ class Burn {
   void RunAttempts() {
     int appModeAttempts = 0;
     for (;;) {
+      EnterPhase(BurnPhase::Handshake);
+      ++record_.attempts;
       DummyComm(ctx_, *link_);
       const std::uint8_t status = ConfirmComm(ctx_, *link_);
       if (status == RC_BOOT_MODE) return BootLoaderPath();
-      if (status != RC_APP_MODE) return Fail(AppStepMessage(AppStep::ConfirmComm, status));
-      if (++appModeAttempts > kMaxAppModeAttempts) return Fail(kMsgNoBootLoader);
+      if (status != RC_APP_MODE)
+        return Fail("ConfirmComm", status, AppStepMessage(AppStep::ConfirmComm, status));
+      if (++appModeAttempts > kMaxAppModeAttempts)
+        return Fail("ConfirmComm", status, kMsgNoBootLoader);
       if (!ApplicationPath()) return;
-      if (!Reconnect()) return Fail(CannotOpenMessage());
+      if (!Reconnect()) return Fail(kReopen, std::nullopt, CannotOpenMessage());
     }
   }
 
@@ -58,13 +80,13 @@ class Burn {
   bool ApplicationPath() {
     const std::uint8_t id = CheckID_A(ctx_, *link_);
     if (id != RC_OK) {
-      Fail(AppStepMessage(AppStep::CheckID_A, id));
+      Fail("CheckID_A", id, AppStepMessage(AppStep::CheckID_A, id));
       return false;
     }
     if (!ModelCheckPasses()) return false;
     const std::uint8_t erase = SendErase_A(ctx_, *link_);
     if (erase != RC_OK) {
-      Fail(AppStepMessage(AppStep::SendErase_A, erase));
+      Fail("SendErase_A", erase, AppStepMessage(AppStep::SendErase_A, erase));
       return false;
     }
     return true;
@@ -86,12 +108,14 @@ class Burn {
       case ModelCheck::D1148: plcIsFlaggedVariant = READ_D1148(ctx_, *link_) != 0; break;
     }
     if (plcIsFlaggedVariant == model_.isFlaggedVariant) return true;
-    Fail(model_.variantMismatchMessage);
+    Fail(model_.modelCheck == ModelCheck::D1386 ? "READ_D1386" : "READ_D1148", std::nullopt,
+         model_.variantMismatchMessage);
     return false;
   }
 
   // Hands the PLC over to its boot loader; false when a closed link cannot be reopened.
   bool Reconnect() {
+    EnterPhase(BurnPhase::Reconnect);
     if (model_.reconnect == ReconnectAction::WaitOnOpenLink) {
       s_.ui.WaitMs(model_.reconnectWaitMs);
       return true;
@@ -102,26 +126,100 @@ class Burn {
     return OpenLink();
   }
 
+  // Each step runs only if every one before it returned 0.
   void BootLoaderPath() {
-    if (CheckID_B(ctx_, *link_) != RC_OK) return Fail(kMsgPlcTypeWrong);
-    if (model_.readsBootVersion && read_fu_version_B(ctx_) != RC_OK) return Fail(kMsgNoVersion);
-    if (SendErase_B(ctx_, *link_) != RC_OK) return Fail(kMsgNoErase);
-    if (SendUpdate(ctx_, *link_) != RC_OK) return Fail(kMsgNoUpdate);
-    if (SendFW(ctx_, *link_) != RC_OK) return Fail(kMsgFwFailed);
-    s_.ui.StopTimer();
-    s_.ui.ShowMessage(model_.successCaption, model_.successText, MessageIcon::Information);
+    if (!BootStep("CheckID_B", CheckID_B(ctx_, *link_), kMsgPlcTypeWrong)) return;
+    if (model_.readsBootVersion &&
+        !BootStep("read_fu_version_B", read_fu_version_B(ctx_), kMsgNoVersion))
+      return;
+    EnterPhase(BurnPhase::Erase);
+    if (!BootStep("SendErase_B", SendErase_B(ctx_, *link_), kMsgNoErase)) return;
+    EnterPhase(BurnPhase::Transfer);
+    if (!BootStep("SendUpdate", SendUpdate(ctx_, *link_), kMsgNoUpdate)) return;
+    if (!BootStep("SendFW", SendFW(ctx_, *link_), kMsgFwFailed)) return;
+    Finish(true, "SendFW", RC_OK, model_.successCaption, model_.successText,
+           MessageIcon::Information);
   }
 
-  void Fail(std::string_view message) {
+  // False, after the step's error box, when the step did not return 0.
+  bool BootStep(std::string_view step, std::uint8_t status, std::string_view message) {
+    if (status == RC_OK) return true;
+    Fail(step, status, message);
+    return false;
+  }
+
+  void Fail(std::string_view step, std::optional<std::uint8_t> code, std::string_view message) {
+    // A stopped burn fails at its next step; what counts is that it was stopped.
+    const bool stopped = s_.control != nullptr && s_.control->Cancelled();
+    Finish(false, step, code, kError, stopped ? kMsgBurnStopped : message, MessageIcon::Error);
+  }
+
+  // Every end of a burn: the timer stops, the record is kept, then the one final message.
+  void Finish(bool ok, std::string_view step, std::optional<std::uint8_t> code,
+              std::string_view caption, std::string_view text, MessageIcon icon) {
     s_.ui.StopTimer();
-    s_.ui.ShowMessage(kError, message, MessageIcon::Error);
+    KeepRecord(ok, step, code, caption, text);
+    s_.ui.ShowMessage(caption, text, icon);
+  }
+
+  std::uint64_t SteadyMs() const {
+    const auto& clock = s_.recording != nullptr ? s_.recording->steadyMs : LinkClock{};
+    return clock ? clock() : SteadyClockMs();
+  }
+
+  std::uint64_t WallMs() const {
+    const auto& clock = s_.recording != nullptr ? s_.recording->wallMs : LinkClock{};
+    return clock ? clock() : SystemClockMs();
+  }
+
+  void BeginRecord() {
+    if (s_.recording != nullptr) record_.facts = s_.recording->facts;
+    record_.version = kVersion;
+    record_.model = model_.name;
+    const std::string port = s_.selection.ComPort();
+    record_.usb = model_.IsUsb() && !IsDevicePath(port);
+    record_.port = record_.usb ? "USB" : port;
+    record_.startMs = WallMs();
+    startedMs_ = SteadyMs();
+    errorsAtStart_ = s_.state.totalErrCounter.load();
+  }
+
+  // Closes the phase that runs (if any) and opens `next` (if any).
+  void EnterPhase(std::optional<BurnPhase> next) {
+    const std::uint64_t now = SteadyMs();
+    if (phase_) {
+      BurnRecord::Phases& p = record_.phases;
+      std::uint64_t* const spent[] = {&p.handshakeMs, &p.reconnectMs, &p.eraseMs, &p.transferMs};
+      *spent[static_cast<int>(*phase_)] += now - phaseStartMs_;
+    }
+    if (next && next != phase_ && s_.recording != nullptr) s_.recording->journal.PhaseBegins(*next);
+    phase_ = next;
+    phaseStartMs_ = now;
+  }
+
+  void KeepRecord(bool ok, std::string_view step, std::optional<std::uint8_t> code,
+                  std::string_view caption, std::string_view text) {
+    EnterPhase(std::nullopt);
+    record_.endMs = WallMs();
+    record_.durationMs = SteadyMs() - startedMs_;
+    record_.errorsTotal =
+        static_cast<std::uint32_t>(s_.state.totalErrCounter.load() - errorsAtStart_);
+    record_.result = {ok,
+                      code,
+                      std::string(step),
+                      std::string(caption),
+                      std::string(text),
+                      s_.control != nullptr && s_.control->Cancelled()};
+    if (s_.recording != nullptr) s_.recording->journal.Keep(record_);
   }
 
   bool OpenLink() {
     // The window may have changed the port since the last open.
     port_ = s_.selection.ComPort();
-    OpenResult opened =
-        model_.IsUsb() && !IsDevicePath(port_) ? s_.opener.OpenUsb() : s_.opener.OpenCom(port_);
+    const bool usb = model_.IsUsb() && !IsDevicePath(port_);
+    record_.port = usb ? "USB" : port_;
+    record_.usb = usb;
+    OpenResult opened = usb ? s_.opener.OpenUsb() : s_.opener.OpenCom(port_);
     openFailure_ = opened.reason;
     link_ = std::move(opened.link);
     ctx_.hSerial = link_.get();
@@ -144,9 +242,8 @@ class Burn {
   }
 
   // Ends where no protocol step has run: only the elapsed seconds were moved.
-  void EndWithoutLink(std::string_view message) {
-    s_.ui.StopTimer();
-    s_.ui.ShowMessage(kError, message, MessageIcon::Error);
+  void EndWithoutLink(std::string_view check, std::string_view message) {
+    Fail(check, std::nullopt, message);
     s_.ui.SetStartEnabled(true);
     s_.state.elapsedTime.store(0);
     s_.image.Release();
@@ -169,6 +266,12 @@ class Burn {
   std::unique_ptr<Link> link_;
   std::string port_;
   std::string openFailure_;
+
+  BurnRecord record_;
+  std::uint64_t startedMs_ = 0;
+  std::int32_t errorsAtStart_ = 0;
+  std::optional<BurnPhase> phase_;
+  std::uint64_t phaseStartMs_ = 0;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "burn/burn_control.h"
+#include "burn/burn_recording.h"
 #include "core/burn_state.h"
 #include "core/image_source.h"
 #include "core/operator.h"
@@ -18,7 +19,8 @@ struct BurnSession {
   Operator& ui;
   LinkOpener& opener;
   ImageSource& image;
-  BurnControl* control = nullptr;  // optional: lets another thread stop the burn
+  BurnControl* control = nullptr;      // optional: lets another thread stop the burn
+  BurnRecording* recording = nullptr;  // optional: keeps the burn's record as it ends
 };
 
 // How many attempts may find the application still running after its erase before the burn

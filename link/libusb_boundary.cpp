@@ -1,8 +1,5 @@
 #include <libusb.h>
 
-#include <cstdio>
-#include <string>
-
 #include "link/usb_boundary.h"
 
 namespace plcburn {
@@ -23,19 +20,30 @@ libusb_device_handle* Dev(UsbHandle handle) {
   return reinterpret_cast<libusb_device_handle*>(handle);
 }
 
-// "usb-<bus>-<port>.<port>... vid_xxxx&pid_xxxx", the vendor and product written in lower case
-// as in the Windows device paths so that the same marker finds the PLC. Empty if unreadable.
-std::string DevicePath(libusb_device* dev) {
-  libusb_device_descriptor desc{};
-  if (libusb_get_device_descriptor(dev, &desc) != LIBUSB_SUCCESS) return {};
-  std::uint8_t ports[8];
-  const int depth = libusb_get_port_numbers(dev, ports, sizeof ports);
-  if (depth < 0) return {};
-  std::string path = "usb-" + std::to_string(libusb_get_bus_number(dev));
-  for (int i = 0; i < depth; ++i) path += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
-  char ids[32];
-  std::snprintf(ids, sizeof ids, " vid_%04x&pid_%04x", desc.idVendor, desc.idProduct);
-  return path + ids;
+bool IsBulk(const libusb_endpoint_descriptor& ep) {
+  return (ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK;
+}
+
+// The first bulk OUT and the first bulk IN endpoint of the setting, if it has both.
+bool FindBulkPair(const libusb_interface_descriptor& setting, UsbBulkInterface* found) {
+  bool haveOut = false;
+  bool haveIn = false;
+  for (int i = 0; i < setting.bNumEndpoints; ++i) {
+    const libusb_endpoint_descriptor& ep = setting.endpoint[i];
+    if (!IsBulk(ep)) continue;
+    if ((ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN) {
+      if (!haveIn) {
+        found->bulkIn = ep.bEndpointAddress;
+        found->inMaxPacket = ep.wMaxPacketSize;
+      }
+      haveIn = true;
+    } else {
+      if (!haveOut) found->bulkOut = ep.bEndpointAddress;
+      haveOut = true;
+    }
+  }
+  found->number = setting.bInterfaceNumber;
+  return haveOut && haveIn;
 }
 
 class LibusbBoundary final : public UsbBoundary {
@@ -58,7 +66,9 @@ class LibusbBoundary final : public UsbBoundary {
     }
     std::vector<UsbDeviceEntry> entries;
     for (ssize_t i = 0; i < count; ++i) {
-      entries.push_back({DevicePath(list_[i]), reinterpret_cast<UsbDeviceId>(list_[i])});
+      libusb_device_descriptor desc{};
+      if (libusb_get_device_descriptor(list_[i], &desc) != LIBUSB_SUCCESS) continue;
+      entries.push_back({desc.idVendor, desc.idProduct, reinterpret_cast<UsbDeviceId>(list_[i])});
     }
     return entries;
   }
@@ -72,55 +82,34 @@ class LibusbBoundary final : public UsbBoundary {
     libusb_device_handle* h = nullptr;
     const int rc = libusb_open(reinterpret_cast<libusb_device*>(id), &h);
     *handle = rc == LIBUSB_SUCCESS ? reinterpret_cast<UsbHandle>(h) : kNoUsbHandle;
+    // Claiming then takes the interface from a bound kernel driver, releasing gives it back.
+    // Where the platform cannot, there is no such driver to take it from.
+    if (h != nullptr) libusb_set_auto_detach_kernel_driver(h, 1);
     return rc;
   }
 
   void Close(UsbHandle handle) override { libusb_close(Dev(handle)); }
 
-  int KernelDriverActive(UsbHandle handle, int iface) override {
-    return libusb_kernel_driver_active(Dev(handle), iface);
+  int FindBulkInterface(UsbHandle handle, UsbBulkInterface* found) override {
+    libusb_config_descriptor* config = nullptr;
+    const int rc = libusb_get_active_config_descriptor(libusb_get_device(Dev(handle)), &config);
+    if (rc != LIBUSB_SUCCESS) return rc;
+    bool have = false;
+    for (int i = 0; i < config->bNumInterfaces && !have; ++i) {
+      const libusb_interface& iface = config->interface[i];
+      UsbBulkInterface candidate;
+      have = iface.num_altsetting > 0 && FindBulkPair(iface.altsetting[0], &candidate);
+      if (have) *found = candidate;
+    }
+    libusb_free_config_descriptor(config);
+    return have ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
   }
-  int DetachKernelDriver(UsbHandle handle, int iface) override {
-    return libusb_detach_kernel_driver(Dev(handle), iface);
-  }
-  int AttachKernelDriver(UsbHandle handle, int iface) override {
-    return libusb_attach_kernel_driver(Dev(handle), iface);
-  }
+
   int ClaimInterface(UsbHandle handle, int iface) override {
     return libusb_claim_interface(Dev(handle), iface);
   }
   int ReleaseInterface(UsbHandle handle, int iface) override {
     return libusb_release_interface(Dev(handle), iface);
-  }
-
-  int FindBulkEndpoints(UsbHandle handle, int iface, UsbEndpoints* endpoints) override {
-    libusb_config_descriptor* config = nullptr;
-    const int rc = libusb_get_active_config_descriptor(libusb_get_device(Dev(handle)), &config);
-    if (rc != LIBUSB_SUCCESS) return rc;
-    UsbEndpoints found;
-    bool haveOut = false;
-    bool haveIn = false;
-    if (iface < config->bNumInterfaces && config->interface[iface].num_altsetting > 0) {
-      const libusb_interface_descriptor& setting = config->interface[iface].altsetting[0];
-      for (int i = 0; i < setting.bNumEndpoints; ++i) {
-        const libusb_endpoint_descriptor& ep = setting.endpoint[i];
-        if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
-        if ((ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN) {
-          if (!haveIn) {
-            found.bulkIn = ep.bEndpointAddress;
-            found.inMaxPacket = ep.wMaxPacketSize;
-          }
-          haveIn = true;
-        } else {
-          if (!haveOut) found.bulkOut = ep.bEndpointAddress;
-          haveOut = true;
-        }
-      }
-    }
-    libusb_free_config_descriptor(config);
-    if (!haveOut || !haveIn) return LIBUSB_ERROR_NOT_FOUND;
-    *endpoints = found;
-    return LIBUSB_SUCCESS;
   }
 
   int BulkTransfer(UsbHandle handle, std::uint8_t endpoint, std::uint8_t* data, int length,

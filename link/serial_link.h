@@ -26,8 +26,9 @@ OpenResult OpenSerialPort(const std::string& nameOrPath, LinkClock nowMs = {});
 // or "" when there is nothing to add.
 std::string OpenFailureReason(std::uint32_t systemError, const std::string& nameOrPath);
 
-// Writes the profile's speed, data bits, parity and stop bits into the port settings, leaving the
-// rest as it is; false (and the settings untouched) for a speed or size the line cannot take.
+// Writes the profile's speed, data bits, parity and stop bits into the port settings; false (and
+// the settings untouched) for a speed or size the line cannot take. On Windows it also turns off
+// flow control and special characters, which the POSIX link clears once when it opens the port.
 #ifdef _WIN32
 bool SetLineFields(_DCB& dcb, const LineProfile& profile);
 #else

@@ -15,6 +15,22 @@ bool SetLineFields(DCB& dcb, const LineProfile& profile) {
   dcb.StopBits = profile.StopBits;
   dcb.fDtrControl = profile.dtrOn ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
   dcb.fRtsControl = profile.rtsOn ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+
+  // Both dialects are binary: whatever a terminal program or "mode COMn" left on the port must
+  // not touch the bytes. With XON/XOFF on, the driver swallows every 0x11 and 0x13 the PLC sends
+  // (a boot-loader identifier of 0x0013 loses a byte) and stops sending after a 0x13.
+  dcb.fBinary = TRUE;
+  dcb.fParity = profile.parity != Parity::None;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  // DTR and RTS are held off, so a handshake on CTS or DSR would stall every write.
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  // An error would otherwise end every later transfer until ClearCommError, which nothing calls.
+  dcb.fAbortOnError = FALSE;
   return true;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 // The few libusb operations that the USB lookup and the USB link need. Kept behind an interface
-// so that both run against a fake device in the tests; only libusb_boundary.cpp sees libusb.
+// so that the link's timing runs on a virtual clock in the unit tests; only libusb_boundary.cpp
+// sees libusb.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace plcburn {
@@ -23,16 +23,18 @@ inline constexpr int kUsbErrorPipe = -9;
 
 using UsbDeviceId = std::uintptr_t;
 using UsbHandle = std::uintptr_t;
-inline constexpr UsbHandle kNoUsbHandle = 0;  // what INVALID_HANDLE_VALUE is on Windows
+inline constexpr UsbHandle kNoUsbHandle = 0;
 
+// A present device as its device descriptor names it.
 struct UsbDeviceEntry {
-  // Bus, port path, vendor and product, e.g. "usb-1-4.2 vid_7e3a&pid_0001"; empty when the
-  // device's descriptors could not be read.
-  std::string path;
+  std::uint16_t idVendor = 0;
+  std::uint16_t idProduct = 0;
   UsbDeviceId id = 0;
 };
 
-struct UsbEndpoints {
+// The interface that carries the link and its bulk endpoint pair.
+struct UsbBulkInterface {
+  int number = 0;
   std::uint8_t bulkOut = 0;
   std::uint8_t bulkIn = 0;
   std::uint16_t inMaxPacket = 0;
@@ -42,24 +44,21 @@ class UsbBoundary {
  public:
   virtual ~UsbBoundary() = default;
 
-  // The present devices in enumeration order, or nothing when the device set cannot be had.
-  // The ids stay valid until ReleaseDevices, which every successful listing must be paired with.
+  // The present devices in enumeration order (those whose descriptor cannot be read left out),
+  // or nothing when the device set cannot be had. The ids stay valid until ReleaseDevices, which
+  // every successful listing must be paired with; open handles outlive it.
   virtual std::optional<std::vector<UsbDeviceEntry>> ListDevices() = 0;
   virtual void ReleaseDevices() = 0;
 
   virtual int Open(UsbDeviceId id, UsbHandle* handle) = 0;
   virtual void Close(UsbHandle handle) = 0;
 
-  // 1 when a kernel driver holds the interface, 0 when none does, < 0 on error.
-  virtual int KernelDriverActive(UsbHandle handle, int iface) = 0;
-  virtual int DetachKernelDriver(UsbHandle handle, int iface) = 0;
-  virtual int AttachKernelDriver(UsbHandle handle, int iface) = 0;
+  // The first interface of the active configuration (first alternate setting) that has both a
+  // bulk OUT and a bulk IN endpoint, with the first of each; kUsbErrorNotFound when none has.
+  virtual int FindBulkInterface(UsbHandle handle, UsbBulkInterface* found) = 0;
+  // Claiming detaches a kernel driver bound to the interface; releasing attaches it again.
   virtual int ClaimInterface(UsbHandle handle, int iface) = 0;
   virtual int ReleaseInterface(UsbHandle handle, int iface) = 0;
-
-  // The first bulk OUT and the first bulk IN endpoint of the interface's first setting;
-  // kUsbErrorNotFound when it lacks either.
-  virtual int FindBulkEndpoints(UsbHandle handle, int iface, UsbEndpoints* endpoints) = 0;
 
   // As libusb_bulk_transfer: `transferred` holds the bytes moved, on a time-out too. A time-out
   // of 0 would mean no limit; callers never pass it.

@@ -4,14 +4,10 @@
 #include <cstring>
 #include <utility>
 
-#include "link/usb_lookup.h"
-#include "link/usb_open.h"
-
 namespace plcburn {
 
 namespace {
 
-constexpr int kInterface = 0;
 // Longest single transfer, so that Interrupt from another thread is seen within about this.
 constexpr std::uint64_t kSliceMs = 100;
 // Longest single transfer in bytes; keeps lengths well inside int.
@@ -31,20 +27,13 @@ std::unique_ptr<UsbLink> UsbLink::Attach(std::shared_ptr<UsbBoundary> usb, UsbHa
                                          LinkClock nowMs) {
   std::unique_ptr<UsbLink> link(new UsbLink(std::move(usb), handle, std::move(nowMs)));
   UsbBoundary& b = *link->usb_;
-  if (b.KernelDriverActive(handle, kInterface) == 1) {
-    link->detached_ = b.DetachKernelDriver(handle, kInterface) == kUsbOk;
-  }
-  if (b.ClaimInterface(handle, kInterface) != kUsbOk) {
-    if (link->detached_) b.AttachKernelDriver(handle, kInterface);
+  if (b.FindBulkInterface(handle, &link->bulk_) != kUsbOk ||
+      b.ClaimInterface(handle, link->bulk_.number) != kUsbOk) {
     b.Close(handle);
     return nullptr;
   }
   link->open_ = true;
-  if (b.FindBulkEndpoints(handle, kInterface, &link->endpoints_) != kUsbOk) {
-    link->Close();
-    return nullptr;
-  }
-  if (link->endpoints_.inMaxPacket == 0) link->endpoints_.inMaxPacket = kDefaultMaxPacket;
+  if (link->bulk_.inMaxPacket == 0) link->bulk_.inMaxPacket = kDefaultMaxPacket;
   return link;
 }
 
@@ -73,8 +62,8 @@ std::size_t UsbLink::Write(const std::uint8_t* data, std::size_t n) {
     int moved = 0;
     // libusb does not write to an OUT buffer; it only takes a non-const pointer.
     const int rc =
-        usb_->BulkTransfer(handle_, endpoints_.bulkOut, const_cast<std::uint8_t*>(data + sent),
-                           length, &moved, SliceMs(deadline));
+        usb_->BulkTransfer(handle_, bulk_.bulkOut, const_cast<std::uint8_t*>(data + sent), length,
+                           &moved, SliceMs(deadline));
     sent += static_cast<std::size_t>(std::clamp(moved, 0, length));
     if (rc == kUsbErrorNoDevice) gone_ = true;
     if (rc != kUsbOk && rc != kUsbErrorTimeout) break;
@@ -92,14 +81,14 @@ std::size_t UsbLink::Read(std::uint8_t* buf, std::size_t n) {
 
   const std::uint64_t deadline = nowMs_() + TotalBound(timeouts_.ReadTotalTimeoutMultiplier,
                                                        timeouts_.ReadTotalTimeoutConstant, n);
-  const std::size_t packet = endpoints_.inMaxPacket;
+  const std::size_t packet = bulk_.inMaxPacket;
   while (got < n && !interrupted_) {
     // Whole packets: a device sends a full packet whatever was asked, and a shorter buffer
     // would lose it to an overflow.
     const std::size_t want = std::min(n - got, kMaxTransfer);
     rx_.resize((want + packet - 1) / packet * packet);
     int moved = 0;
-    const int rc = usb_->BulkTransfer(handle_, endpoints_.bulkIn, rx_.data(),
+    const int rc = usb_->BulkTransfer(handle_, bulk_.bulkIn, rx_.data(),
                                       static_cast<int>(rx_.size()), &moved, SliceMs(deadline));
     const std::size_t came = static_cast<std::size_t>(std::clamp(moved, 0, int(rx_.size())));
     const std::size_t used = std::min(came, n - got);
@@ -128,31 +117,13 @@ bool UsbLink::ApplyLineProfile(const LineProfile&) {
 void UsbLink::Close() {
   if (!open_) return;
   open_ = false;
-  usb_->ReleaseInterface(handle_, kInterface);
-  if (detached_) usb_->AttachKernelDriver(handle_, kInterface);
-  detached_ = false;
+  usb_->ReleaseInterface(handle_, bulk_.number);
   usb_->Close(handle_);
   surplus_.clear();
 }
 
 void UsbLink::Interrupt() {
   interrupted_ = true;
-}
-
-OpenResult OpenUsbLink() {
-  return OpenUsbLink(MakeLibusbBoundary());
-}
-
-OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs) {
-  OpenResult result;
-  UsbLookup lookup(*usb);
-  const UsbHandle handle = lookup.OpenMyDevPipe("");
-  if (handle == kNoUsbHandle) {
-    if (lookup.AccessDenied()) result.reason = kUsbPermissionReason;
-    return result;
-  }
-  result.link = UsbLink::Attach(std::move(usb), handle, std::move(nowMs));
-  return result;
 }
 
 }  // namespace plcburn

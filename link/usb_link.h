@@ -1,5 +1,6 @@
 #pragma once
-// The PLC's USB interface as a Link: bulk OUT for writes, bulk IN for reads, on interface 0.
+// The PLC's USB interface as a Link: bulk OUT for writes, bulk IN for reads, on the first
+// interface that has both.
 
 #include <atomic>
 #include <cstddef>
@@ -12,15 +13,10 @@
 
 namespace plcburn {
 
-// Shown when the PLC is there but the user may not open it.
-inline constexpr char kUsbPermissionReason[] =
-    "No permission to open the PLC's USB device: install the udev rules file 60-plcburn.rules "
-    "(see README) and re-plug the PLC";
-
 class UsbLink : public Link {
  public:
-  // Takes over an open device: detaches a bound kernel driver, claims interface 0 and finds its
-  // bulk endpoints. Null (the handle closed, the driver given back) when the device cannot serve.
+  // Takes over an open device: finds the interface with a bulk endpoint pair and claims it (from
+  // a bound kernel driver too). Null, with the handle closed, when the device cannot serve.
   // Without a clock, the steady clock is used.
   static std::unique_ptr<UsbLink> Attach(std::shared_ptr<UsbBoundary> usb, UsbHandle handle,
                                          LinkClock nowMs = {});
@@ -41,8 +37,7 @@ class UsbLink : public Link {
   std::shared_ptr<UsbBoundary> usb_;
   UsbHandle handle_;
   LinkClock nowMs_;
-  UsbEndpoints endpoints_;
-  bool detached_ = false;  // a kernel driver was detached and is to be given back
+  UsbBulkInterface bulk_;
   bool open_ = false;
   bool gone_ = false;  // unplugged: nothing more can move
   std::atomic<bool> interrupted_{false};
@@ -50,8 +45,5 @@ class UsbLink : public Link {
   std::vector<std::uint8_t> rx_;
   std::vector<std::uint8_t> surplus_;  // bytes a transfer brought beyond the read that asked
 };
-
-// OpenUsbLink on the given boundary (the pipe name is empty).
-OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs = {});
 
 }  // namespace plcburn

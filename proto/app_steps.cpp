@@ -2,6 +2,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -79,15 +80,23 @@ std::uint8_t Classify(Classifier step, const std::uint8_t* rx) {
   return RC_FLOW_UNKNOWN;
 }
 
-std::uint16_t ReadRegister(StepContext& ctx, Link& link, const std::string& request) {
+// The register's value; none when the retries ran out.
+std::optional<std::uint16_t> ReadRegister(StepContext& ctx, Link& link,
+                                          const std::string& request) {
   link.SetTimeouts(StepTimeouts(kStepTimeoutMs));
   std::array<std::uint8_t, kLongReply> rxBuf{};
   const Exchange exchange{Bytes(request),
                           kShortReply,
                           ModbusReply(kShortReply, [](const std::uint8_t*) { return true; }),
                           {}};
-  if (!RunExchange(ctx, link, exchange, rxBuf.data())) return 0;
+  if (!RunExchange(ctx, link, exchange, rxBuf.data())) return std::nullopt;
   return Word(rxBuf[4], rxBuf[5]);
+}
+
+// Notes what the PLC answered in the burn's record, if the burn keeps one.
+template <typename T>
+void Note(std::optional<T> BurnRecord::Plc::*field, const StepContext& ctx, T value) {
+  if (ctx.record != nullptr) ctx.record->plc.*field = value;
 }
 
 }  // namespace
@@ -156,25 +165,30 @@ std::uint8_t CheckID_A(StepContext& ctx, Link& hSerial) {
   const std::string request = IdentityRequest(ctx.model);
   std::array<std::uint8_t, kLongReply> rxBuf{};
   const ModelRules& model = ctx.model;
-  const Exchange exchange{
-      Bytes(request),
-      kLongReply,
-      ModbusReply(kLongReply,
-                  [&model](const std::uint8_t* rx) {
-                    return rx[kAnswerCode] == ACK &&
-                           model.AcceptsAppId(Word(rx[kHighByte], rx[kLowByte]));
-                  }),
-      {}};
+  const Exchange exchange{Bytes(request),
+                          kLongReply,
+                          ModbusReply(kLongReply,
+                                      [&model, &ctx](const std::uint8_t* rx) {
+                                        if (rx[kAnswerCode] != ACK) return false;
+                                        const std::uint16_t id = Word(rx[kHighByte], rx[kLowByte]);
+                                        Note(&BurnRecord::Plc::identifier, ctx, id);
+                                        return model.AcceptsAppId(id);
+                                      }),
+                          {}};
   if (RunExchange(ctx, hSerial, exchange, rxBuf.data())) return RC_OK;
   return Classify(Classifier::Identity, rxBuf.data());
 }
 
 std::uint16_t READ_D1386(StepContext& ctx, Link& hSerial) {
-  return ReadRegister(ctx, hSerial, ReadD1386Request());
+  const std::optional<std::uint16_t> D1386 = ReadRegister(ctx, hSerial, ReadD1386Request());
+  if (D1386) Note(&BurnRecord::Plc::d1386, ctx, *D1386);
+  return D1386.value_or(0);
 }
 
 std::uint16_t READ_D1148(StepContext& ctx, Link& hSerial) {
-  return ReadRegister(ctx, hSerial, ReadD1148Request());
+  const std::optional<std::uint16_t> D1148 = ReadRegister(ctx, hSerial, ReadD1148Request());
+  if (D1148) Note(&BurnRecord::Plc::d1148, ctx, *D1148);
+  return D1148.value_or(0);
 }
 
 std::uint8_t read_fu_version_A(StepContext& ctx) {
@@ -187,6 +201,7 @@ std::uint8_t read_fu_version_A(StepContext& ctx) {
                           ModbusReply(kLongReply, [](const std::uint8_t*) { return true; }),
                           {}};
   if (!RunExchange(ctx, link, exchange, rxBuf.data())) return 0;
+  Note(&BurnRecord::Plc::appVersion, ctx, rxBuf[kAnswerCode]);
   return rxBuf[kAnswerCode];
 }
 

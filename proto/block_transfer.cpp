@@ -26,6 +26,14 @@ constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
 
 constexpr std::array<std::uint16_t, 256> crctab = MakeCrcTable();
 
+// Each failure of a block's exchange sends it again, but for the one that ends an exhausted
+// exchange.
+void CountBlock(StepContext& ctx, bool acked, std::int32_t failures) {
+  if (ctx.record == nullptr) return;
+  ++ctx.record->blocks.sent;
+  ctx.record->blocks.resent += static_cast<std::uint32_t>(acked ? failures : failures - 1);
+}
+
 }  // namespace
 
 std::uint32_t CRC(const std::uint8_t* data, std::uint32_t len) {
@@ -54,6 +62,7 @@ std::uint8_t SendFW(StepContext& ctx, Link& hSerial) {
   const auto lastBlockBytes = static_cast<std::int32_t>(sentBytes % dataSize);
   ctx.state.flashStatus.store(PROGRAM);
   ctx.state.progress.store(0);
+  if (ctx.record != nullptr) ctx.record->blocks.total = static_cast<std::uint32_t>(totalPacket);
 
   std::array<std::uint8_t, kHeader + kMaxBlockSize + 2> txBuf{};
   std::uint8_t* const data = txBuf.data() + kHeader;
@@ -75,8 +84,11 @@ std::uint8_t SendFW(StepContext& ctx, Link& hSerial) {
     data[dataSize + 1] = static_cast<std::uint8_t>(crc & 0xFF);
 
     ctx.state.errCounter.store(0);
+    const std::int32_t failuresBefore = ctx.state.totalErrCounter.load();
     // A NAK or silence resends the very same block: it is built once.
-    if (!ExchangeForAck(ctx, hSerial, txBuf.data(), blockLength)) return RC_FAIL;
+    const bool acked = ExchangeForAck(ctx, hSerial, txBuf.data(), blockLength);
+    CountBlock(ctx, acked, ctx.state.totalErrCounter.load() - failuresBefore);
+    if (!acked) return RC_FAIL;
     ++packetNum;
     ++packetCounter;
     ctx.state.progress.store(packetCounter * 100 / (totalPacket + 1));

@@ -43,8 +43,11 @@ bool ExchangeForAck(StepContext& ctx, Link& link, const std::uint8_t* command, s
 std::uint8_t CheckID_B(StepContext& ctx, Link& hSerial) {
   hSerial.SetTimeouts(StepTimeouts(kBootTimeoutMs));
   const ModelRules& model = ctx.model;
-  if (!ExchangeForAckAndWord(ctx, hSerial, "ID",
-                             [&model](std::uint16_t id) { return model.AcceptsBootId(id); }))
+  BurnRecord* const record = ctx.record;
+  if (!ExchangeForAckAndWord(ctx, hSerial, "ID", [&model, record](std::uint16_t id) {
+        if (record != nullptr) record->plc.bootIdentifier = id;
+        return model.AcceptsBootId(id);
+      }))
     return RC_FAIL;
   // The pair sharing 0x000C keeps the count of answers it turned down.
   if (model.bootIdRule != BootIdRule::TwelveOrThirteen) ctx.state.errCounter.store(0);
@@ -54,8 +57,13 @@ std::uint8_t CheckID_B(StepContext& ctx, Link& hSerial) {
 std::uint8_t read_fu_version_B(StepContext& ctx) {
   Link& link = *ctx.hSerial;
   link.SetTimeouts(StepTimeouts(kBootTimeoutMs));
-  if (!ExchangeForAckAndWord(ctx, link, "VERSION", [](std::uint16_t) { return true; }))
+  std::uint16_t version = 0;
+  if (!ExchangeForAckAndWord(ctx, link, "VERSION", [&version](std::uint16_t v) {
+        version = v;
+        return true;
+      }))
     return RC_FAIL;
+  if (ctx.record != nullptr) ctx.record->plc.bootVersion = version;
   ctx.state.errCounter.store(0);
   return RC_OK;
 }

@@ -72,7 +72,7 @@ std::optional<SimFault> ParseFault(std::string_view text) {
       {"short-reply", FaultKind::ShortReply, 0},  {"silent-erase", FaultKind::SilentErase, 0},
       {"no-handover", FaultKind::NoHandover, 0},  {"nak-block", FaultKind::NakBlock, 2},
       {"lose-ack", FaultKind::LoseAck, 1},        {"garbage", FaultKind::Garbage, 0},
-      {"hangup", FaultKind::Hangup, 1},
+      {"hangup", FaultKind::Hangup, 1},           {"xon-xoff", FaultKind::XonXoff, 0},
   };
   for (const Form& form : kForms) {
     if (parts[0] != form.name || parts.size() != form.numbers + 1) continue;
@@ -415,7 +415,7 @@ bool PlcSim::ParseBootCommand() {
 
   if (*command == "ID") {
     ++counters_.bootIds;
-    const auto id = static_cast<std::uint16_t>(rules_.ExpectedBootId() ^
+    const auto id = static_cast<std::uint16_t>(options_.bootId.value_or(rules_.ExpectedBootId()) ^
                                                (Has(FaultKind::WrongIdBoot) ? 0x0100 : 0));
     const std::uint8_t answer[] = {kAck, static_cast<std::uint8_t>(id >> 8),
                                    static_cast<std::uint8_t>(id)};

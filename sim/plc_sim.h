@@ -40,6 +40,7 @@ enum class FaultKind {
   LoseAck,      // the a-th block is accepted but its ACK is not sent, once
   Garbage,      // a few garbage bytes go out before the first answer
   Hangup,       // after accepting the a-th block the PLC vanishes
+  XonXoff,      // plcsim leaves XON/XOFF flow control on the port, as a careless terminal would
 };
 
 struct SimFault {
@@ -49,15 +50,17 @@ struct SimFault {
 };
 
 // "silence", "nak:2:3", "wrong-id-app", "wrong-id-boot", "lowercase", "bad-lrc", "short-reply",
-// "silent-erase", "no-handover", "nak-block:K:N", "lose-ack:K", "garbage", "hangup:K".
+// "silent-erase", "no-handover", "nak-block:K:N", "lose-ack:K", "garbage", "hangup:K",
+// "xon-xoff".
 std::optional<SimFault> ParseFault(std::string_view text);
 
 struct SimOptions {
   bool startInBootLoader = false;
-  std::uint8_t appVersion = 0x01;      // byte 4 of the version reply
-  std::uint16_t bootVersion = 0x0100;  // the two bytes after ACK to "VERSION"
-  std::optional<std::uint16_t> d1386;  // unset: 0x4138 on the model the register flags, else 0
-  std::optional<std::uint16_t> d1148;  // unset: 1 on the model the register flags, else 0
+  std::uint8_t appVersion = 0x01;       // byte 4 of the version reply
+  std::uint16_t bootVersion = 0x0100;   // the two bytes after ACK to "VERSION"
+  std::optional<std::uint16_t> bootId;  // the boot loader's answer to "ID"; unset: the model's
+  std::optional<std::uint16_t> d1386;   // unset: 0x4138 on the model the register flags, else 0
+  std::optional<std::uint16_t> d1148;   // unset: 1 on the model the register flags, else 0
   std::vector<SimFault> faults;
 };
 

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -46,9 +47,14 @@ int Usage(const std::string& problem) {
   std::fprintf(stderr,
                "plcsim: %s\n"
                "usage: plcsim --model NAME [--boot] [--fault FAULT]... [--line-rate] [--save FILE]"
-               " [--d1386 V] [--d1148 V]\n",
+               " [--d1386 V] [--d1148 V] [--boot-id V]\n",
                problem.c_str());
   return 2;
+}
+
+bool HasFault(const SimOptions& options, FaultKind kind) {
+  return std::any_of(options.faults.begin(), options.faults.end(),
+                     [kind](const SimFault& f) { return f.kind == kind; });
 }
 
 std::optional<std::uint16_t> ParseWord(const char* text) {
@@ -73,7 +79,7 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& args) {
       std::fputs((arg == "--version" ? PlcsimVersionText() : PlcsimHelpText()).c_str(), stdout);
       return 0;
     } else if (arg == "--model" || arg == "--fault" || arg == "--save" || arg == "--d1386" ||
-               arg == "--d1148") {
+               arg == "--d1148" || arg == "--boot-id") {
       const char* v = value();
       if (!v) return Usage(arg + " needs a value");
       if (arg == "--model") {
@@ -90,7 +96,12 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& args) {
       } else {
         const auto word = ParseWord(v);
         if (!word) return Usage(arg + " needs a number from 0 to 0xFFFF");
-        (arg == "--d1386" ? args.options.d1386 : args.options.d1148) = *word;
+        if (arg == "--d1386")
+          args.options.d1386 = *word;
+        else if (arg == "--d1148")
+          args.options.d1148 = *word;
+        else
+          args.options.bootId = *word;
       }
     } else {
       return Usage("unknown option " + arg);
@@ -279,9 +290,11 @@ int main(int argc, char** argv) {
     std::perror("plcsim: ptsname");
     return 1;
   }
+  // The settings are the terminal's, whichever side sets them: the burner finds them on opening.
   termios t{};
   if (tcgetattr(master, &t) == 0) {
     cfmakeraw(&t);
+    if (HasFault(args.options, FaultKind::XonXoff)) t.c_iflag |= IXON | IXOFF;
     tcsetattr(master, TCSANOW, &t);
   }
   std::printf("%s\n", slave);

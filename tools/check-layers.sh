@@ -1,7 +1,7 @@
 #!/bin/sh
 # Fails when a folder includes a header of a folder above it. Bottom to top: core, link, proto,
-# burn, then app and sim (which never include each other); res sits on core alone, and so does the
-# guide's generator in docs.
+# burn, then app and sim (which never include each other); res and record sit on core alone, and
+# so does the troubleshooting guide's generator in docs.
 set -eu
 cd "$(dirname "$0")/.."
 status=0
@@ -22,8 +22,9 @@ check link 'core|link'
 check proto 'core|link|proto'
 check burn 'core|link|proto|burn'
 check res 'core|res'
+check record 'core|record'
 check sim 'core|link|proto|sim'
-check app 'core|link|proto|burn|res|app'
+check app 'core|link|proto|burn|res|record|app'
 check docs 'core'
 [ "$status" -eq 0 ] && echo "layering: no folder includes one above it"
 exit "$status"

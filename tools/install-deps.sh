@@ -3,7 +3,8 @@
 # further Debian packages named as arguments.
 set -eu
 packages="$* build-essential cmake ninja-build pkg-config python3 \
-  libgtest-dev libgmock-dev libusb-1.0-0-dev \
+  libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev nlohmann-json3-dev \
+  libssl-dev \
   qt6-base-dev fonts-dejavu-core \
   help2man man-db desktop-file-utils appstream"
 missing=""

@@ -9,6 +9,7 @@ namespace plcburn {
 std::string CliHelpText() {
   const std::string text =
       "Usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes]\n"
+      "                   [--json] [--log FILE | --no-log]\n"
       "  or:  plcburn-cli --list-ports | --build-model | --help | --version\n"
       "Burn the firmware image built into this program into a PLC, from a terminal.\n"
       "\n"
@@ -30,6 +31,11 @@ std::string CliHelpText() {
       "  -y, --yes          answer reconnect prompts at once instead of waiting, for\n"
       "                     unattended use; without it, a model that prompts is\n"
       "                     refused when standard input is not a terminal\n"
+      "  --json             standard output becomes JSON Lines events (phase,\n"
+      "                     progress, prompt, message, and last the result with the\n"
+      "                     burn's record), each with its event and port\n"
+      "  --log FILE         append the burn records to FILE instead of the burn log\n"
+      "  --no-log           keep no burn record\n"
       "  --list-ports       print the port list, one port a line, and exit\n"
       "  --build-model      print the model this build serves and exit\n"
       "  -h, --help         print this help and exit\n"

@@ -36,12 +36,16 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
       std::string port;
       problem = value(port, "a port");
       o.ports.push_back(port);
-    } else if (a == "--model" || a == "--image") {
-      std::string& into = a == "--model" ? o.model : o.image;
+    } else if (a == "--model" || a == "--image" || a == "--log") {
+      std::string& into = a == "--model" ? o.model : a == "--image" ? o.image : o.log;
       if (!into.empty()) return {std::nullopt, a + " given twice"};
       problem = value(into, a == "--model" ? "a model name" : "a file");
     } else if (a == "--yes" || a == "-y") {
       o.yes = true;
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (a == "--no-log") {
+      o.noLog = true;
     } else if (a == "--list-ports") {
       o.listPorts = true;
     } else if (a == "--build-model") {
@@ -56,6 +60,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
     if (!problem.empty()) return {std::nullopt, problem};
   }
   if (!o.model.empty() && o.image.empty()) return {std::nullopt, "--model needs --image"};
+  if (!o.log.empty() && o.noLog) return {std::nullopt, "--log and --no-log exclude each other"};
   if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};
   return {o, ""};
 }

@@ -14,6 +14,9 @@ struct CliOptions {
   std::string model;               // replaces the build's model for this run
   std::string image;               // replaces the built-in image for this run
   bool yes = false;                // answer reconnect prompts without waiting for Enter
+  bool json = false;               // standard output is a stream of JSON events
+  std::string log;                 // the burn log instead of the default one
+  bool noLog = false;              // no burn log at all
   bool listPorts = false;
   bool buildModel = false;  // print the model this build serves
   bool help = false;
@@ -41,7 +44,8 @@ struct ModelChoice {
 ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
 
 inline constexpr const char* kCliUsage =
-    "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes] [--list-ports]\n"
+    "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes] [--json]\n"
+    "                   [--log FILE | --no-log] [--list-ports]\n"
     "       plcburn-cli --help for more\n";
 
 }  // namespace plcburn

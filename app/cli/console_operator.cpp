@@ -82,6 +82,13 @@ void ConsoleBoard::Report() {
     wake_.wait_for(lock, std::chrono::milliseconds(200));
     const bool tick = Clock::now() >= nextSecond;
     if (tick) nextSecond += std::chrono::seconds(1);
+    if (events_ != nullptr) {
+      for (Entry& e : entries_) {
+        if (tick && e.timerRunning && !e.ended) e.state->elapsedTime.fetch_add(1);
+        if (!e.finalShown) ReportEvent(e);
+      }
+      continue;
+    }
     if (live_ && linesDrawn_ > 1) std::fprintf(progressOut_, "\x1b[%dA", linesDrawn_ - 1);
     if (live_) std::fprintf(progressOut_, "\r");
     int drawn = 0;
@@ -109,8 +116,26 @@ void ConsoleBoard::Report() {
   if (live_ && linesDrawn_ > 0) std::fprintf(progressOut_, "\n");
 }
 
+// A progress event when the phase, percent or counters changed, at most four a second.
+void ConsoleBoard::ReportEvent(Entry& e) {
+  const BurnState& s = *e.state;
+  const std::string now =
+      std::to_string(s.flashStatus.load()) + " " + std::to_string(s.progress.load()) + " " +
+      std::to_string(s.errCounter.load()) + " " + std::to_string(s.totalErrCounter.load());
+  const auto at = std::chrono::steady_clock::now();
+  if (now == e.lastLine || at - e.lastEvent < std::chrono::milliseconds(250)) return;
+  events_->Progress(e.label, s);
+  e.lastLine = now;
+  e.lastEvent = at;
+}
+
 void ConsoleBoard::PrintMessage(std::size_t burn, std::string_view caption, std::string_view text) {
   std::lock_guard lock(mutex_);
+  if (events_ != nullptr) {
+    entries_[burn].finalShown = true;
+    events_->Message(entries_[burn].label, caption, text);
+    return;
+  }
   // A message is one line on stdout; a reason under it (permissions, a busy port) goes to stderr.
   const std::string_view first = text.substr(0, text.find('\n'));
   if (live_ && linesDrawn_ > 0) {
@@ -160,15 +185,19 @@ void ConsoleBoard::BurnEnded(std::size_t burn) {
 // Asks once for every burn waiting at the prompt, then lets them all go on.
 void ConsoleBoard::AskAndRelease(std::unique_lock<std::mutex>& lock) {
   std::string ports;
-  for (const Entry& e : entries_)
+  for (const Entry& e : entries_) {
+    if (e.atPrompt && events_ != nullptr) events_->Prompt(e.label, promptCaption_, promptText_);
     if (e.atPrompt && entries_.size() > 1) ports += (ports.empty() ? "" : ", ") + e.label;
+  }
   if (live_ && linesDrawn_ > 0) {
     std::fprintf(progressOut_, "\n");
     linesDrawn_ = 0;
   }
-  std::fprintf(out_, "%s%s%s: %s\n", ports.c_str(), ports.empty() ? "" : ": ",
-               promptCaption_.c_str(), promptText_.c_str());
-  std::fflush(out_);
+  if (events_ == nullptr) {
+    std::fprintf(out_, "%s%s%s: %s\n", ports.c_str(), ports.empty() ? "" : ": ",
+                 promptCaption_.c_str(), promptText_.c_str());
+    std::fflush(out_);
+  }
   if (!answerYes_) {
     lock.unlock();
     // Nobody left to confirm (Ctrl+D, a closed pipe) is no confirmation: the PLC was never

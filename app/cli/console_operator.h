@@ -4,8 +4,10 @@
 // answered with Enter or --yes.
 // Several burns at once (one per port) share one board: one progress line per port, and a
 // reconnect prompt asked once for all ports that need it. Stopping the board stops every burn:
-// each ends through its normal end path with the one message that it was stopped.
+// each ends through its normal end path with the one message that it was stopped. With --json
+// the board sends its messages, prompts and progress to the event stream instead.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "app/cli/enter_key.h"
+#include "app/cli/json_events.h"
 #include "burn/burn_control.h"
 #include "core/burn_state.h"
 #include "core/operator.h"
@@ -28,6 +31,8 @@ class ConsoleBoard {
   // Registers a burn before Start; the label names it in front of its lines when there are several.
   // `control`, if given, is cancelled when the board stops.
   std::size_t Add(std::string label, BurnState& state, BurnControl* control = nullptr);
+  // Before Start: messages, prompts and progress become events; nothing else is printed.
+  void SendEventsTo(JsonEvents& events) { events_ = &events; }
   // Starts counting seconds and reporting progress; Finish stops both.
   void Start();
   void Finish();
@@ -57,8 +62,10 @@ class ConsoleBoard {
     bool atPrompt = false;
     bool finalShown = false;
     std::string lastLine;
+    std::chrono::steady_clock::time_point lastEvent;
   };
   void Report();
+  void ReportEvent(Entry& e);
   std::string ProgressLine(const Entry& e) const;
   std::string Prefix(const Entry& e) const;
   bool EveryRunningBurnAtPrompt() const;
@@ -68,6 +75,7 @@ class ConsoleBoard {
   std::FILE* out_;
   std::FILE* progressOut_;
   const bool live_;
+  JsonEvents* events_ = nullptr;
   std::vector<Entry> entries_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;

@@ -7,13 +7,16 @@
 #endif
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/cli/cli_help.h"
+#include "app/cli/cli_journal.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
 #include "app/cli/image_file.h"
@@ -25,6 +28,9 @@
 #include "link/port_list.h"
 #include "link/serial_link.h"
 #include "link/system_opener.h"
+#include "record/burn_log.h"
+#include "record/host_name.h"
+#include "record/sha256.h"
 #include "res/builtin_image.h"
 
 namespace {
@@ -114,25 +120,50 @@ int main(int argc, char** argv) {
   }
   if (ports.empty()) ports.push_back(portList.empty() ? std::string() : portList.front());
 
-  // One burn per port, each with its own state, all on the same image.
+  // Every burn's record goes to one log; a log that cannot be written only warns.
+  std::optional<BurnLog> log;
+  if (!options.noLog) {
+    log.emplace(options.log.empty() ? DefaultBurnLogPath() : std::filesystem::path(options.log),
+                [](const std::string& warning) {
+                  std::fprintf(stderr, "plcburn-cli: %s\n", warning.c_str());
+                });
+  }
+  const RecordFacts facts{
+      HostName(),
+      options.image.empty() ? std::string(BuiltinImageName())
+                            : std::filesystem::path(options.image).filename().string(),
+      options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes)};
+  JsonEvents events(stdout);
+
+  // One burn per port, each with its own state and record, all on the same image.
   struct PortBurn {
     std::string port;
     BurnState state;
     Selection selection;
     MemoryImage image;
     BurnControl control;
+    CliJournal journal;
+    BurnRecording recording;
     std::unique_ptr<ConsoleOperator> console;
-    PortBurn(std::string p, std::size_t row, std::span<const std::uint8_t> bytes)
-        : port(std::move(p)), selection(row), image(bytes) {
+    PortBurn(std::string p, std::size_t row, std::span<const std::uint8_t> bytes, BurnJournal* log,
+             JsonEvents* events, const RecordFacts& facts)
+        : port(std::move(p)),
+          selection(row),
+          image(bytes),
+          journal(Label(port), log, events),
+          recording{journal, facts} {
       selection.SetComPort(port);
     }
+    static std::string Label(const std::string& port) { return port.empty() ? "(no port)" : port; }
   };
   std::vector<std::unique_ptr<PortBurn>> burns;
   ConsoleBoard board(options.yes);
+  if (options.json) board.SendEventsTo(events);
   for (const std::string& port : ports) {
-    burns.push_back(std::make_unique<PortBurn>(port, row, imageBytes));
+    burns.push_back(std::make_unique<PortBurn>(port, row, imageBytes, log ? &*log : nullptr,
+                                               options.json ? &events : nullptr, facts));
     PortBurn& b = *burns.back();
-    const std::size_t index = board.Add(port.empty() ? "(no port)" : port, b.state, &b.control);
+    const std::size_t index = board.Add(PortBurn::Label(port), b.state, &b.control);
     b.console = std::make_unique<ConsoleOperator>(board, index, std::string(model.reconnectPrompt));
     std::fprintf(stderr, "plcburn-cli: %s on %s, image of %u bytes\n",
                  std::string(model.name).c_str(), port.empty() ? "(no port)" : port.c_str(),
@@ -148,9 +179,11 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < burns.size(); ++i) {
       workers.emplace_back([&, i] {
         PortBurn& b = *burns[i];
-        BurnSession session{b.state, b.selection, *b.console, opener, b.image, &b.control};
+        BurnSession session{b.state, b.selection, *b.console,  opener,
+                            b.image, &b.control,  &b.recording};
         StartBurn(session);
         board.BurnEnded(i);
+        b.journal.SendResult();
       });
     }
     for (std::thread& w : workers) w.join();
@@ -159,7 +192,8 @@ int main(int argc, char** argv) {
 
   bool allSucceeded = true;
   for (const auto& b : burns) allSucceeded = allSucceeded && !b->console->EndedInError();
-  if (burns.size() > 1) {
+  // With --json every burn's result event has told it all.
+  if (burns.size() > 1 && !options.json) {
     std::printf("Summary: %s\n", allSucceeded ? "every PLC updated" : "NOT every PLC updated");
     for (const auto& b : burns)
       std::printf("  %s: %s (%s)\n", b->port.c_str(), b->console->EndedInError() ? "FAILED" : "OK",

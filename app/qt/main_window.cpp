@@ -16,6 +16,7 @@
 #include "app/panel/status_panel.h"
 #include "app/qt/painter_canvas.h"
 #include "link/port_list.h"
+#include "record/host_name.h"
 #include "res/builtin_image.h"
 
 // The art is compiled into a static library; this keeps the linker from dropping it.
@@ -85,7 +86,10 @@ MainWindow::MainWindow(LinkOpener& opener, Dialogs& dialogs, QWidget* parent)
       selection_(ModelFromImageName(BuiltinImageName())),
       image_(BuiltinImage()),
       operator_(std::make_unique<WorkerOperator>(*this)),
-      session_{state_, selection_, *operator_, opener_, image_, &control_} {
+      log_(DefaultBurnLogPath()),
+      recording_{log_,
+                 {HostName(), std::string(BuiltinImageName()), std::string(BuiltinImageSha256())}},
+      session_{state_, selection_, *operator_, opener_, image_, &control_, &recording_} {
   InitArt();
   logo_ = QPixmap(QStringLiteral(":/plcburn/logo.png"));
   setWindowTitle(QString::fromLatin1(kWindowTitle));

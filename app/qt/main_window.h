@@ -22,6 +22,7 @@
 #include "core/burn_state.h"
 #include "core/memory_image.h"
 #include "link/link.h"
+#include "record/burn_log.h"
 
 class QComboBox;
 class QPushButton;
@@ -79,6 +80,8 @@ class MainWindow : public QWidget {
   BurnControl control_;
   MemoryImage image_;
   std::unique_ptr<WorkerOperator> operator_;
+  BurnLog log_;
+  BurnRecording recording_;
   BurnSession session_;
 
   QPushButton* startButton_ = nullptr;

@@ -16,6 +16,8 @@
 #include "core/stopped_burn.h"
 #include "link/port_list.h"
 #include "link/system_opener.h"
+#include "record/burn_log.h"
+#include "record/host_name.h"
 #include "res/builtin_image.h"
 #include "res/resource_image.h"
 
@@ -45,6 +47,9 @@ struct App {
   BurnControl control;
   SystemLinkOpener opener;
   ParamStruct paramStruct;
+  // Every burn's record goes to the burn log; a log that cannot be written only warns.
+  BurnLog log{DefaultBurnLogPath()};
+  RecordFacts facts{HostName(), std::string(BuiltinImageName()), std::string(BuiltinImageSha256())};
 
   std::thread worker;
   std::atomic<bool> burning{false};
@@ -101,7 +106,8 @@ void StartBurnThread(App& a) {
   // Found, loaded and locked afresh for each burn; StartBurn releases it on every way out.
   ResourceImage image;
   WindowOperator ui(a);
-  BurnSession session{a.state, a.selection, ui, a.opener, image, &a.control};
+  BurnRecording recording{a.log, a.facts};
+  BurnSession session{a.state, a.selection, ui, a.opener, image, &a.control, &recording};
   StartBurn(session);
   a.burning.store(false);
 }

@@ -18,13 +18,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "app/panel/status_panel.h"
 #include "core/stopped_burn.h"
+#include "record/burn_log.h"
 #include "res/builtin_image.h"
 #include "sim/plc_sim.h"
 #include "sim/sim_link.h"
@@ -394,6 +397,13 @@ TEST(MainWindow, BurnsThroughTheWindowAndEndsIdle) {
   ASSERT_GE(b.sim.ReceivedImage().size(), image.size() - model.unsentTail);
   EXPECT_TRUE(
       std::equal(image.begin(), image.end() - model.unsentTail, b.sim.ReceivedImage().begin()));
+  // The burn log (in the test's own state folder) got the burn's record.
+  std::ifstream log(DefaultBurnLogPath());
+  std::string record, line;
+  while (std::getline(log, line)) record = line;
+  const auto j = nlohmann::json::parse(record);
+  EXPECT_EQ(j["result"]["text"], model.successText);
+  EXPECT_EQ(j["image"]["sha256"], BuiltinImageSha256());
 }
 
 // The window with its parts numbered as the troubleshooting guide explains them, and a legend

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Burns through plcburn-cli into plcsim on pseudo-terminals, in real time.
 # usage: cli_burns.sh CLI PLCSIM IMAGE CASE
-#   CASE: all-models | boot-loader | lost-ack-naked-block | vanishes | no-port
+#   CASE: all-models | boot-loader | lost-ack-naked-block | vanishes | no-port | records
 set -u
 cli=$1 sim=$2 image=$3 case=$4
 work=$(mktemp -d)
@@ -12,6 +12,8 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 fail() { echo "FAIL: $*"; exit 1; }
+# The burns' records go to the test's own folder, not to the user's burn log.
+export XDG_STATE_HOME="$work/state"
 
 # Starts plcsim for model $1 with extra options; sets $port.
 start_sim() {
@@ -108,6 +110,30 @@ no-port)
   [ "$(tail -n 2 "$work/err" | head -n 1)" = "/dev/plcburn-no-such-port: no such device: check \
 the port name and that the adapter is plugged in" ] || fail "no reason: $(cat "$work/err")"
   expect_hint "the port could not be opened: "
+  ;;
+records)
+  # One record per burn, in the log and, with --json, as the last event of the stream.
+  img="$work/QN4_record.bin"
+  head -c 20000 "$image" >"$img"
+  start_sim qn4 --model QN4 --boot
+  "$cli" --image "$img" --port "$port" --json --log "$work/log/burns.jsonl" \
+    >"$work/events" 2>"$work/err" || fail "exit $?: $(cat "$work/err")"
+  python3 - "$work/events" "$work/log/burns.jsonl" "$(sha256sum "$img" | cut -d ' ' -f 1)" <<'EOF' ||
+import json, sys
+events = [json.loads(line) for line in open(sys.argv[1])]
+assert all("event" in e and e["port"] for e in events), events
+assert events[-1]["event"] == "result" and events[-1]["ok"], events[-1]
+log = [json.loads(line) for line in open(sys.argv[2])]
+assert log == [events[-1]["record"]], log
+assert log[0]["image"]["sha256"] == sys.argv[3], log[0]["image"]
+EOF
+    fail "events: $(cat "$work/events")"
+  # A log that cannot be written: one warning, and the burn stays a success.
+  start_sim qn4-again --model QN4 --boot
+  out=$("$cli" --image "$img" --port "$port" --log "$img/burns.jsonl" 2>"$work/err") ||
+    fail "unwritable log: exit $?"
+  [ "$out" = "INFORMATION: Firmware update is SUCCESSFUL" ] || fail "output '$out'"
+  [ "$(grep -c 'cannot write the burn log' "$work/err")" = 1 ] || fail "warnings: $(cat "$work/err")"
   ;;
 *) fail "unknown case $case" ;;
 esac

@@ -1,13 +1,12 @@
 #pragma once
-// A scripted USB bus for the lookup and link tests. Time passes on a VirtualClock: a transfer
-// that times out advances it by its time-out, one that moves data costs nothing.
+// A scripted USB bus for the link's unit tests. Time passes on a VirtualClock: a transfer that
+// times out advances it by its time-out, one that moves data costs nothing.
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <deque>
 #include <set>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -17,7 +16,8 @@
 namespace plcburn::test {
 
 struct FakeUsbDevice {
-  std::string path;
+  std::uint16_t idVendor = 0x7e3a;
+  std::uint16_t idProduct = 0x0001;
   // Results of successive opens; the last one repeats.
   std::vector<int> opens = {kUsbOk};
 };
@@ -34,7 +34,6 @@ class FakeUsb : public UsbBoundary {
  public:
   std::vector<FakeUsbDevice> devices;
   bool listFails = false;
-  int kernelDriverBound = 1;
   std::uint16_t maxPacket = 64;
   std::deque<FakeTransfer> in, out;  // an empty script times out (IN) or takes all (OUT)
   bool realTime = false;             // an idle IN transfer also sleeps through its time-out
@@ -43,19 +42,18 @@ class FakeUsb : public UsbBoundary {
   int listings = 0, releases = 0;
   std::set<UsbHandle> openHandles;
   std::vector<std::size_t> opened;  // device index of each successful open, in order
-  bool detached = false, claimed = false, reattached = false;
+  bool claimed = false;
   std::vector<std::uint8_t> written;
   int transfers = 0;
   unsigned longestTimeout = 0;
   std::vector<int> inLengths;
 
-  std::size_t DeviceOf(UsbHandle h) const { return (h >> 8) - 1; }
-
   std::optional<std::vector<UsbDeviceEntry>> ListDevices() override {
     if (listFails) return std::nullopt;
     ++listings;
     std::vector<UsbDeviceEntry> entries;
-    for (std::size_t i = 0; i < devices.size(); ++i) entries.push_back({devices[i].path, i + 1});
+    for (std::size_t i = 0; i < devices.size(); ++i)
+      entries.push_back({devices[i].idVendor, devices[i].idProduct, i + 1});
     return entries;
   }
   void ReleaseDevices() override { ++releases; }
@@ -73,15 +71,12 @@ class FakeUsb : public UsbBoundary {
   }
   void Close(UsbHandle h) override { openHandles.erase(h); }
 
-  int KernelDriverActive(UsbHandle, int) override { return kernelDriverBound; }
-  int DetachKernelDriver(UsbHandle, int) override { return detached = true, kUsbOk; }
-  int AttachKernelDriver(UsbHandle, int) override { return reattached = true, kUsbOk; }
-  int ClaimInterface(UsbHandle, int) override { return claimed = true, kUsbOk; }
-  int ReleaseInterface(UsbHandle, int) override { return claimed = false, kUsbOk; }
-  int FindBulkEndpoints(UsbHandle, int, UsbEndpoints* eps) override {
-    *eps = {0x01, 0x81, maxPacket};
+  int FindBulkInterface(UsbHandle, UsbBulkInterface* found) override {
+    *found = {0, 0x01, 0x81, maxPacket};
     return kUsbOk;
   }
+  int ClaimInterface(UsbHandle, int) override { return claimed = true, kUsbOk; }
+  int ReleaseInterface(UsbHandle, int) override { return claimed = false, kUsbOk; }
 
   int BulkTransfer(UsbHandle, std::uint8_t endpoint, std::uint8_t* data, int length,
                    int* transferred, unsigned timeoutMs) override {

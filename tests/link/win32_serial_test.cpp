@@ -9,30 +9,77 @@
 namespace plcburn {
 namespace {
 
-TEST(SetLineFields, SetsTheProfileAndKeepsEveryOtherField) {
-  for (const LineProfile& profile : {kAppProfile, kBootProfile}) {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = 4800;
-    dcb.fBinary = 1;
-    dcb.fParity = 1;
-    dcb.fOutxCtsFlow = 1;
-    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    dcb.fRtsControl = RTS_CONTROL_TOGGLE;
-    dcb.fOutX = 1;
-    dcb.XonChar = 0x11;
-    dcb.ByteSize = 5;
-    dcb.Parity = ODDPARITY;
-    dcb.StopBits = TWOSTOPBITS;
-    SetLineFields(dcb, profile);
-    EXPECT_EQ(dcb.BaudRate, profile.BaudRate);
-    EXPECT_EQ(dcb.ByteSize, profile.ByteSize);
-    EXPECT_EQ(dcb.Parity, profile.parity == Parity::Even ? EVENPARITY : NOPARITY);
-    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
-    EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_DISABLE));
-    EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
-    EXPECT_EQ(dcb.fBinary + dcb.fParity + dcb.fOutxCtsFlow + dcb.fOutX, 4u);
-    EXPECT_EQ(dcb.XonChar, 0x11);
+DCB BlankPort() {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  return dcb;
+}
+
+// A port as a terminal program may leave it: every handshake, flow control and special
+// character on.
+DCB CarelessPort() {
+  DCB dcb = BlankPort();
+  dcb.BaudRate = 4800;
+  dcb.ByteSize = 5;
+  dcb.Parity = ODDPARITY;
+  dcb.StopBits = TWOSTOPBITS;
+  dcb.fBinary = 0;
+  dcb.fParity = 1;
+  dcb.fOutxCtsFlow = 1;
+  dcb.fOutxDsrFlow = 1;
+  dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  dcb.fDsrSensitivity = 1;
+  dcb.fTXContinueOnXoff = 1;
+  dcb.fOutX = 1;
+  dcb.fInX = 1;
+  dcb.fErrorChar = 1;
+  dcb.fNull = 1;
+  dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+  dcb.fAbortOnError = 1;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  return dcb;
+}
+
+TEST(SetLineFields, WritesTheProfileOnABinaryCleanLine) {
+  struct Case {
+    LineProfile profile;
+    DWORD baud;
+    BYTE size;
+    BYTE parity;
+    DWORD parityCheck;
+  };
+  const Case cases[] = {
+      {kAppProfile, 9600, 7, EVENPARITY, 1},
+      {kBootProfile, 115200, 8, NOPARITY, 0},
+  };
+  for (const Case& c : cases) {
+    for (DCB dcb : {CarelessPort(), BlankPort()}) {
+      SetLineFields(dcb, c.profile);
+      SCOPED_TRACE(c.baud);
+      EXPECT_EQ(dcb.BaudRate, c.baud);
+      EXPECT_EQ(dcb.ByteSize, c.size);
+      EXPECT_EQ(dcb.Parity, c.parity);
+      EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+      EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_DISABLE));
+      EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+      EXPECT_EQ(dcb.fBinary, 1u);
+      EXPECT_EQ(dcb.fParity, c.parityCheck);
+      EXPECT_EQ(dcb.fOutX, 0u);
+      EXPECT_EQ(dcb.fInX, 0u);
+      EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+      EXPECT_EQ(dcb.fOutxDsrFlow, 0u);
+      EXPECT_EQ(dcb.fDsrSensitivity, 0u);
+      EXPECT_EQ(dcb.fErrorChar, 0u);
+      EXPECT_EQ(dcb.fNull, 0u);
+      EXPECT_EQ(dcb.fAbortOnError, 0u);
+    }
+    // What no longer acts once XON/XOFF is off is kept as read.
+    DCB careless = CarelessPort();
+    SetLineFields(careless, c.profile);
+    EXPECT_EQ(careless.fTXContinueOnXoff, 1u);
+    EXPECT_EQ(careless.XonChar, 0x11);
+    EXPECT_EQ(careless.XoffChar, 0x13);
   }
 }
 

@@ -12,10 +12,10 @@ size=$(wc -c <"$image")
 sha=$(sha256sum "$image" | cut -d ' ' -f 1)
 
 # program | has a built-in image | help must mention
-cases="$cli|yes|Usage: plcburn-cli;Exit status:;PLCBURN_EXTRA_PORTS;$rule;--port PORT
+cases="$cli|yes|Usage: plcburn-cli;Exit status:;PLCBURN_EXTRA_PORTS;$rule;--port PORT;--json;burns.jsonl
 $sim|no|Usage: plcsim --model NAME;Exit status:;hangup:K;TR7-F"
 [ -n "$window" ] && cases="$cases
-$window|yes|Usage: plcburn;Exit status:;PLCBURN_EXTRA_PORTS;$rule;without opening a window"
+$window|yes|Usage: plcburn;Exit status:;PLCBURN_EXTRA_PORTS;$rule;without opening a window;burns.jsonl"
 
 printf '%s\n' "$cases" | while IFS='|' read -r program has_image needles; do
   # No display: the window must answer without one, and must not hang trying.

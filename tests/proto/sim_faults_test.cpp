@@ -76,7 +76,9 @@ TEST(SimFaults, StepThatMeetsTheFaultReturnsItsCode) {
 }
 
 TEST(SimFaults, GarbageBeforeTheFirstReplyIsDrainedByTheDummyFrames) {
-  PlcSim sim(*FindModel("QN4"), SimOptions{false, 1, 0x100, {}, {}, {*ParseFault("garbage")}});
+  SimOptions garbage;
+  garbage.faults.push_back(*ParseFault("garbage"));
+  PlcSim sim(*FindModel("QN4"), garbage);
   VirtualClock clock;
   SimLink link(sim, clock);
   BurnState state;

@@ -88,6 +88,10 @@ TEST(PlcSimTest, AnswersEveryRequestAsEachFirmwareShould) {
       {"QK4-K", Boot(), "ID", "\x06\x20\x03"s},
       {"MX7-GLT", Boot(), "ID", "\x06\x20\x06"s},
       {"VL-K", Boot(), "ID", "\x06\xA0\x02"s},
+      {"QN4", With([](SimOptions& o) { o.startInBootLoader = true, o.bootId = 0x0013; }), "ID",
+       "\x06\x00\x13"s},
+      {"TR7-D", With([](SimOptions& o) { o.startInBootLoader = true, o.bootId = 0x1311; }), "ID",
+       "\x06\x13\x11"s},
       {"ZN500", With([](SimOptions& o) { o.startInBootLoader = true, o.bootVersion = 0x0203; }),
        "VERSION", "\x06\x02\x03"s},
       {"QN4", Boot(), "ERASE", "\x06"},
@@ -233,7 +237,9 @@ TEST(PlcSimTest, ParsesFaultNames) {
   const auto nak = ParseFault("nak:2:3");
   EXPECT_TRUE(nak && nak->kind == FaultKind::Nak && nak->a == 2 && nak->b == 3);
   EXPECT_TRUE(ParseFault("hangup:5") && ParseFault("hangup:5")->a == 5);
-  for (const char* bad : {"", "nak:2", "nak:x:3", "hangup", "lose-ack:1:2", "silence:1", "loud"})
+  EXPECT_TRUE(ParseFault("xon-xoff") && ParseFault("xon-xoff")->kind == FaultKind::XonXoff);
+  for (const char* bad :
+       {"", "nak:2", "nak:x:3", "hangup", "lose-ack:1:2", "silence:1", "loud", "xon-xoff:1"})
     EXPECT_FALSE(ParseFault(bad)) << bad;
 }
 

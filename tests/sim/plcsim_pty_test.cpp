@@ -81,18 +81,51 @@ void WriteText(int fd, const std::string& s) {
   ASSERT_EQ(write(fd, s.data(), s.size()), static_cast<ssize_t>(s.size()));
 }
 
-TEST(PlcsimProgramTest, RejectsAnUnknownModel) {
-  Plcsim sim({"--model", "NOPE"});
-  EXPECT_EQ(sim.WaitExit(), 2);
+// The terminal whose path plcsim printed, opened as the burner would; -1 when there is none.
+int OpenTerminal(Plcsim& sim) {
+  std::string path = ReadSome(sim.out, 256, '\n');
+  if (path.empty() || path.back() != '\n') return -1;
+  path.pop_back();
+  return open(path.c_str(), O_RDWR | O_NOCTTY);
+}
+
+TEST(PlcsimProgramTest, RejectsUnusableArguments) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--model", "NOPE"},
+      {"--model", "QN4", "--boot-id", "0x10000"},
+      {"--model", "QN4", "--boot-id"},
+  };
+  for (const auto& args : cases) {
+    Plcsim sim(args);
+    EXPECT_EQ(sim.WaitExit(), 2) << args.back();
+  }
+}
+
+// The settings a burner finds on the terminal before it touches them.
+TEST(PlcsimProgramTest, XonXoffFaultLeavesFlowControlOnThePort) {
+  const struct {
+    std::vector<std::string> args;
+    tcflag_t flow;
+  } cases[] = {
+      {{"--model", "QK48"}, 0},
+      {{"--model", "QK48", "--fault", "xon-xoff"}, IXON | IXOFF},
+  };
+  for (const auto& c : cases) {
+    Plcsim sim(c.args);
+    const int tty = OpenTerminal(sim);
+    ASSERT_GE(tty, 0);
+    termios t{};
+    EXPECT_EQ(tcgetattr(tty, &t), 0);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY), c.flow) << c.args.back();
+    close(tty);
+  }
 }
 
 TEST(PlcsimProgramTest, ServesAWholeUpdateOnAPseudoTerminal) {
   const std::string saved = testing::TempDir() + "plcsim_pty_test.bin";
   Plcsim sim({"--model", "QN4", "--save", saved});
-  const std::string line = ReadSome(sim.out, 256, '\n');
-  ASSERT_TRUE(!line.empty() && line.back() == '\n') << line;
-  const int tty = open(line.substr(0, line.size() - 1).c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(tty, 0) << line;
+  const int tty = OpenTerminal(sim);
+  ASSERT_GE(tty, 0);
   termios t{};
   ASSERT_EQ(tcgetattr(tty, &t), 0);
   cfmakeraw(&t);

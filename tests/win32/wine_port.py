@@ -9,7 +9,9 @@ line "P" is answered with the line settings the port has, as "<baud> <bits><pari
 `plcsim` runs the simulator on the pty; with --expect the image it received must equal FILE.
 The link is $WINEPREFIX/dosdevices/comn; PROGRAM runs with PLCBURN_TEST_COM=COMn."""
 
+import ctypes
 import os
+import signal
 import subprocess
 import sys
 import termios
@@ -81,12 +83,20 @@ def run_echo(port, program):
         unlink_port(port)
 
 
+def end_with_parent():
+    """In a child before exec: CTest kills this script on a time-out, and the child must not
+    outlive it, serving a pty that nobody will open."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 class PlcSim:
     """The Linux simulator on its own pty, linked to a Wine COM port."""
 
     def __init__(self, plcsim, port, args):
         self.port = port
-        self.proc = subprocess.Popen([plcsim] + args, stdout=subprocess.PIPE, text=True)
+        self.proc = subprocess.Popen([plcsim] + args, stdout=subprocess.PIPE, text=True,
+                                     preexec_fn=end_with_parent)
         pty_path = self.proc.stdout.readline().strip()
         if not pty_path.startswith("/dev/"):
             raise RuntimeError("plcsim gave no pty: %r" % pty_path)

@@ -42,6 +42,10 @@ TEST(CliOptions, ParsesAndRefuses) {
       {{"--model", "VL", "--image", "a.bin", "--model", "VL"}, false, "--model given twice"},
       {{"--image", "a.bin", "--image", "b.bin"}, false, "--image given twice"},
       {{"--frobnicate"}, false, "unknown argument: --frobnicate"},
+      {{"--json", "--log", "burns.jsonl"}, true, ""},
+      {{"--no-log", "--json"}, true, ""},
+      {{"--log", "a", "--no-log"}, false, "--log and --no-log exclude each other"},
+      {{"--log", "--json"}, false, "--log needs a file, not --json"},
   };
   for (const Case& c : cases) {
     const ParsedCli parsed = ParseCli(c.args);

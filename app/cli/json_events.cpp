@@ -1,0 +1,49 @@
+#include "app/cli/json_events.h"
+
+#include "record/burn_record_json.h"
+
+namespace plcburn {
+
+void JsonEvents::Emit(std::string_view event, std::string_view port,
+                      const nlohmann::ordered_json& fields) {
+  nlohmann::ordered_json line{{"event", event}, {"port", port}};
+  line.update(fields);
+  const std::string text = JsonLine(line);
+  std::lock_guard lock(mutex_);
+  std::fputs(text.c_str(), out_);
+  std::fflush(out_);
+}
+
+BurnPhase StreamPhase(std::int32_t flashStatus) {
+  switch (flashStatus) {
+    case ERASE: return BurnPhase::Erase;
+    case PROGRAM: return BurnPhase::Transfer;
+    default: return BurnPhase::Handshake;
+  }
+}
+
+void JsonEvents::Phase(std::string_view port, BurnPhase phase) {
+  Emit("phase", port, {{"phase", PhaseName(phase)}});
+}
+
+void JsonEvents::Progress(std::string_view port, const BurnState& state) {
+  Emit("progress", port,
+       {{"phase", PhaseName(StreamPhase(state.flashStatus.load()))},
+        {"percent", state.progress.load()},
+        {"errors", state.errCounter.load()},
+        {"errors_total", state.totalErrCounter.load()}});
+}
+
+void JsonEvents::Prompt(std::string_view port, std::string_view caption, std::string_view text) {
+  Emit("prompt", port, {{"caption", caption}, {"text", text}});
+}
+
+void JsonEvents::Message(std::string_view port, std::string_view caption, std::string_view text) {
+  Emit("message", port, {{"caption", caption}, {"text", text}});
+}
+
+void JsonEvents::Result(std::string_view port, const BurnRecord& record) {
+  Emit("result", port, {{"ok", record.result.ok}, {"record", RecordJson(record)}});
+}
+
+}  // namespace plcburn

@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/cli/cli_journal.h"
+#include "app/cli/console_operator.h"
+#include "core/result_codes.h"
+#include "core/stopped_burn.h"
+#include "record/burn_log.h"
+#include "record/burn_record_json.h"
+#include "tests/support/sim_bench.h"
+
+namespace plcburn {
+namespace {
+
+using testing::Bench;
+using Json = nlohmann::json;
+
+constexpr std::uint64_t kWallBase = 1772352902345;  // 2026-03-01T08:15:02.345Z
+
+// Keeps records in memory, notes how many messages the operator had seen by then, and may stop
+// the burn as a phase begins.
+class MemoryJournal : public BurnJournal {
+ public:
+  explicit MemoryJournal(Bench& b) : b_(b) {}
+  void PhaseBegins(BurnPhase phase) override {
+    if (phase == stopAt) control.Cancel();
+  }
+  void Keep(const BurnRecord& record) override {
+    records.push_back(record);
+    messagesSeen = b_.ui.messages.size();
+  }
+
+  std::optional<BurnPhase> stopAt;
+  BurnControl control;
+  std::vector<BurnRecord> records;
+  std::size_t messagesSeen = 0;
+
+ private:
+  Bench& b_;
+};
+
+BurnRecording RecordingOn(Bench& b, BurnJournal& journal) {
+  return {journal,
+          {"station-7", "VL_test.bin", std::string(64, 'a')},
+          [&b] { return b.clock.NowMs(); },
+          [&b] { return kWallBase + b.clock.NowMs(); }};
+}
+
+std::filesystem::path FreshFolder(const std::string& name) {
+  const auto folder = std::filesystem::temp_directory_path() / ("plcburn-record-" + name);
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+struct RecordCase {
+  const char* name;
+  const char* model;
+  std::size_t imageLength;
+  SimOptions sim;
+  std::string mutedCommand;
+  std::optional<BurnPhase> stopAt;
+  // expected
+  bool ok;
+  std::optional<std::uint8_t> code;
+  std::string step;
+  BurnRecord::Blocks blocks;  // sent and resent
+  BurnRecord::Plc plc;
+  std::uint64_t minHandshakeMs;
+};
+
+void PrintTo(const RecordCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BurnRecordOf : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(BurnRecordOf, OneRecordBeforeTheFinalMessage) {
+  const RecordCase& c = GetParam();
+  Bench b(c.model, c.imageLength, c.sim);
+  testing::MutingOpener muting(b.opener, c.mutedCommand);
+  MemoryJournal journal(b);
+  journal.stopAt = c.stopAt;
+  BurnRecording recording = RecordingOn(b, journal);
+  b.Run(c.mutedCommand.empty() ? nullptr : &muting, &journal.control, &recording);
+
+  ASSERT_EQ(journal.records.size(), 1u);
+  EXPECT_EQ(journal.messagesSeen, b.ui.messages.size() - 1) << "kept before the final message";
+  const BurnRecord& r = journal.records[0];
+  EXPECT_EQ(r.result.ok, c.ok);
+  EXPECT_EQ(r.result.ok, b.Final().icon == MessageIcon::Information);
+  EXPECT_EQ(r.result.code, c.code);
+  EXPECT_EQ(r.result.step, c.step);
+  EXPECT_EQ(r.result.caption + ": " + r.result.text, b.Final().caption + ": " + b.Final().text);
+  EXPECT_EQ(r.result.stopped, c.stopAt.has_value());
+  EXPECT_TRUE(!r.result.stopped || r.result.text == kMsgBurnStopped);
+  EXPECT_EQ(r.blocks.sent, c.blocks.sent);
+  EXPECT_EQ(r.blocks.resent, c.blocks.resent);
+  EXPECT_EQ(r.plc, c.plc);
+  EXPECT_EQ(r.errorsTotal, static_cast<std::uint32_t>(b.Final().totalErrCounter));
+  const auto& p = r.phases;
+  EXPECT_GE(p.handshakeMs, c.minHandshakeMs);
+  EXPECT_GE(p.reconnectMs, std::accumulate(b.ui.waits.begin(), b.ui.waits.end(), 0ull));
+  EXPECT_LE(p.handshakeMs + p.reconnectMs + p.eraseMs + p.transferMs, r.durationMs);
+
+  // The line a log gets: one line that reads back as the same record.
+  const std::string line = RecordLine(r);
+  ASSERT_EQ(line.find('\n'), line.size() - 1);
+  const Json j = Json::parse(line);
+  EXPECT_EQ(j["schema"], 1);
+  EXPECT_EQ(j["start"], "2026-03-01T08:15:02.345Z");
+  EXPECT_EQ(j["end"], IsoUtc(kWallBase + r.durationMs));
+  const bool usb = ModelAt(b.row).IsUsb();
+  EXPECT_EQ(j["port"].get<std::string>() + " " + j["link"].get<std::string>(),
+            usb ? "USB usb" : "ttyS9 serial");
+  EXPECT_EQ(j["image"],
+            Json::parse(R"({"name":"VL_test.bin","size":)" + std::to_string(c.imageLength) +
+                        R"(,"sha256":")" + std::string(64, 'a') + "\"}"));
+  EXPECT_EQ(j["result"]["code"].is_null(), !c.code.has_value());
+  EXPECT_EQ(j["plc"]["identifier"].is_null(), !c.plc.identifier.has_value());
+}
+
+constexpr BurnRecord::Plc kVlPlc{0x0015, 0x0015, {}, {}, {}, {}};
+constexpr BurnRecord::Plc kVlBoot{{}, 0x0015, {}, {}, {}, {}};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Ends, BurnRecordOf,
+    ::testing::Values(
+        RecordCase{"success", "VL", 50000, testing::Faults({"lose-ack:3"}), "", {},
+                   true, RC_OK, "SendFW", {0, 196, 1}, kVlPlc, 2000},
+        RecordCase{"zn500_versions", "ZN500", 10000, {}, "", {},
+                   true, RC_OK, "SendFW", {0, 24, 0}, {0x3000, 0x3000, 1, 0x0100, {}, {}}, 0},
+        RecordCase{"tr7b_register", "TR7-B", 5000, {}, "", {},
+                   true, RC_OK, "SendFW", {0, 40, 0}, {0x000C, 0x000C, {}, {}, 0x4138, {}}, 0},
+        RecordCase{"refused_size", "VL", 491521, {}, "", {},
+                   false, {}, "size check", {}, {}, 0},
+        RecordCase{"no_response", "QN4", 5000, testing::Faults({"silence"}), "", {},
+                   false, RC_NO_RESPONSE, "ConfirmComm", {}, {}, 18000},
+        RecordCase{"run_mode", "QN4", 5000, testing::Faults({"nak:1:1"}), "", {},
+                   false, RC_RUN_MODE, "ConfirmComm", {}, {}, 0},
+        RecordCase{"wrong_identifier", "QN4", 5000, testing::Faults({"wrong-id-app"}), "", {},
+                   false, RC_NO_RESPONSE, "CheckID_A", {}, {0x010E, {}, {}, {}, {}, {}}, 2000},
+        RecordCase{"no_erase", "VL", 50000, testing::Faults({}, true), "ERASE", {},
+                   false, RC_FAIL, "SendErase_B", {}, kVlBoot, 0},
+        RecordCase{"failed_transfer", "VL", 50000, testing::Faults({"hangup:5"}, true), "", {},
+                   false, RC_FAIL, "SendFW", {0, 6, 5}, kVlBoot, 0},
+        RecordCase{"interrupted", "VL", 50000, {}, "", BurnPhase::Transfer,
+                   false, RC_FAIL, "SendUpdate", {}, kVlPlc, 0}),
+    [](const auto& param) { return std::string(param.param.name); });
+// clang-format on
+
+// The console's messages and prompts, with its pauses taken on the virtual clock.
+class VirtualPauses : public Operator {
+ public:
+  VirtualPauses(ConsoleBoard& board, Bench& b)
+      : console_(board, board.Add(b.selection.ComPort(), b.state),
+                 std::string(ModelAt(b.row).reconnectPrompt)),
+        clock_(b.clock) {}
+  void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override {
+    console_.ShowMessage(caption, text, icon);
+  }
+  void SetStartEnabled(bool) override {}
+  void StopTimer() override { console_.StopTimer(); }
+  void WaitMs(std::uint32_t ms) override { clock_.Advance(ms); }
+
+ private:
+  ConsoleOperator console_;
+  VirtualClock& clock_;
+};
+
+// plcburn-cli's parts as its main puts them together for a gang burn of four with --json: the
+// log gets four whole lines, and the stream, read line by line, ends each port's events with its
+// result.
+TEST(GangBurn, FourLinesInTheLogAndEachPortsStreamEndsWithItsResult) {
+  const auto log = FreshFolder("gang") / "state" / "burns.jsonl";
+  BurnLog burnLog(log);
+  std::FILE* out = std::tmpfile();
+  JsonEvents events(out);
+  struct PortBurn {
+    PortBurn(const std::string& port, BurnLog& log, JsonEvents& events, ConsoleBoard& board)
+        : bench("MX7-GLT", 3000, {}, port),
+          journal(port, &log, &events),
+          recording(RecordingOn(bench, journal)),
+          ui(board, bench) {}
+    Bench bench;
+    CliJournal journal;
+    BurnRecording recording;
+    VirtualPauses ui;
+  };
+  std::vector<std::unique_ptr<PortBurn>> burns;
+  {
+    ConsoleBoard board(true, out, out);
+    board.SendEventsTo(events);
+    for (int i = 0; i < 4; ++i)
+      burns.push_back(
+          std::make_unique<PortBurn>("ttyUSB" + std::to_string(i), burnLog, events, board));
+    board.Start();
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < burns.size(); ++i) {
+      threads.emplace_back([&, i] {
+        Bench& b = burns[i]->bench;
+        BurnSession session{b.state, b.selection, burns[i]->ui,        b.opener,
+                            b.image, nullptr,     &burns[i]->recording};
+        StartBurn(session);
+        board.BurnEnded(i);
+        burns[i]->journal.SendResult();
+      });
+    }
+    for (auto& t : threads) t.join();
+  }
+  std::map<std::string, Json> logged;
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) logged[Json::parse(line)["port"]] = line;
+  EXPECT_EQ(logged.size(), 4u);
+
+  std::rewind(out);
+  std::map<std::string, std::vector<Json>> byPort;
+  for (char line[8192]; std::fgets(line, sizeof line, out) != nullptr;) {
+    const Json event = Json::parse(line);
+    byPort[event["port"]].push_back(event);
+  }
+  std::fclose(out);
+  ASSERT_EQ(byPort.size(), 4u);
+  for (const auto& [port, stream] : byPort) {
+    std::vector<std::string> kinds;
+    for (const Json& e : stream)
+      if (e["event"] != "progress") kinds.push_back(e["event"]);
+    EXPECT_EQ(kinds,
+              (std::vector<std::string>{"phase", "prompt", "phase", "phase", "message", "result"}))
+        << port;
+    EXPECT_TRUE(stream.back()["ok"]);
+    EXPECT_EQ(stream.back()["record"], Json::parse(logged[port].get<std::string>()));
+  }
+}
+
+TEST(BurnLog, UnwritableLogLeavesASuccessfulBurnSuccessful) {
+  const auto folder = FreshFolder("unwritable");
+  std::ofstream(folder / "file") << "not a folder";
+  std::vector<std::string> warnings;
+  BurnLog journal(folder / "file" / "burns.jsonl",
+                  [&](const std::string& w) { warnings.push_back(w); });
+  for (int burn = 0; burn < 2; ++burn) {
+    Bench b("QN4", 5000, testing::Faults({}, true));
+    BurnRecording recording = RecordingOn(b, journal);
+    b.Run(nullptr, nullptr, &recording);
+    EXPECT_EQ(b.Final().text, "Firmware update is SUCCESSFUL");
+    b.ExpectCleanEnd();
+  }
+  ASSERT_EQ(warnings.size(), 1u) << "one warning, not one per burn";
+  EXPECT_NE(warnings[0].find("burns.jsonl"), std::string::npos);
+}
+
+TEST(BurnLog, LivesWhereTheEnvironmentSays) {
+  const std::pair<std::map<std::string, std::string>, std::filesystem::path> cases[] = {
+#ifdef _WIN32
+      {{{"LOCALAPPDATA", "C:\\Users\\op\\AppData\\Local"}},
+       "C:\\Users\\op\\AppData\\Local\\plcburn\\burns.jsonl"},
+      {{{"HOME", "C:\\Users\\op"}}, ""},
+#else
+      {{{"XDG_STATE_HOME", "/var/st"}, {"HOME", "/home/op"}}, "/var/st/plcburn/burns.jsonl"},
+      {{{"XDG_STATE_HOME", "st"}, {"HOME", "/home/op"}},
+       "/home/op/.local/state/plcburn/burns.jsonl"},
+      {{{"HOME", "/home/op"}}, "/home/op/.local/state/plcburn/burns.jsonl"},
+#endif
+      {{}, ""},
+  };
+  for (const auto& [env, expected] : cases) {
+    EXPECT_EQ(BurnLogPath([&](const char* name) -> std::optional<std::filesystem::path> {
+                if (!env.contains(name)) return std::nullopt;
+                return env.at(name);
+              }),
+              expected);
+  }
+}
+
+// The SHA-256 is checked against sha256sum by the burns over a pseudo-terminal.
+TEST(Record, TimesAsIso8601Utc) {
+  EXPECT_EQ(IsoUtc(0), "1970-01-01T00:00:00.000Z");
+  EXPECT_EQ(IsoUtc(951782400999), "2000-02-29T00:00:00.999Z");
+}
+
+}  // namespace
+}  // namespace plcburn

@@ -1,5 +1,6 @@
 #include "app/cli/json_events.h"
 
+#include "core/message_help.h"
 #include "record/burn_record_json.h"
 
 namespace plcburn {
@@ -43,7 +44,13 @@ void JsonEvents::Message(std::string_view port, std::string_view caption, std::s
 }
 
 void JsonEvents::Result(std::string_view port, const BurnRecord& record) {
-  Emit("result", port, {{"ok", record.result.ok}, {"record", RecordJson(record)}});
+  // What to try next, the line plcburn-cli prints under an error without --json; null after a
+  // success.
+  const std::string_view hint = record.result.ok ? std::string_view() : HintFor(record.result.text);
+  Emit("result", port,
+       {{"ok", record.result.ok},
+        {"hint", hint.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(hint)},
+        {"record", RecordJson(record)}});
 }
 
 }  // namespace plcburn

@@ -21,7 +21,7 @@ class JsonEvents {
   void Progress(std::string_view port, const BurnState& state);
   void Prompt(std::string_view port, std::string_view caption, std::string_view text);
   void Message(std::string_view port, std::string_view caption, std::string_view text);
-  // A burn's last event.
+  // A burn's last event, with the hint for an error.
   void Result(std::string_view port, const BurnRecord& record);
 
  private:

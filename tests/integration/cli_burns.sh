@@ -110,6 +110,14 @@ no-port)
   [ "$(tail -n 2 "$work/err" | head -n 1)" = "/dev/plcburn-no-such-port: no such device: check \
 the port name and that the adapter is plugged in" ] || fail "no reason: $(cat "$work/err")"
   expect_hint "the port could not be opened: "
+  # With --json the hint is a field of the result.
+  "$cli" --model QN4 --image "$(image_for QN4)" --port /dev/plcburn-no-such-port --json \
+    --no-log 2>/dev/null | tail -n 1 | python3 -c '
+import json, sys
+result = json.loads(sys.stdin.read())
+assert result["event"] == "result" and not result["ok"], result
+assert result["hint"].startswith("the port could not be opened: "), result' ||
+    fail "no hint in the result event"
   ;;
 records)
   # One record per burn, in the log and, with --json, as the last event of the stream.

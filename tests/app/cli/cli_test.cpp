@@ -13,6 +13,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
 #include "app/cli/image_file.h"
+#include "app/cli/json_events.h"
 #include "burn/burn_control.h"
 #include "core/catalogue.h"
 #include "core/message_help.h"
@@ -211,6 +212,34 @@ TEST(ConsoleBoard, EachErrorGetsOneHintLineUnderItsMessage) {
   }
   EXPECT_EQ(Contents(out), "B: ERROR: " + std::string(kMsgFwFailed) + "\nA: Information: Replug\n");
   EXPECT_EQ(Contents(err), "B: " + std::string(HintFor(kMsgFwFailed)) + "\n");
+}
+
+// With --json the hint is a field of the result event: the error's, null after a success.
+TEST(JsonEvents, TheResultCarriesTheErrorsHint) {
+  const struct {
+    bool ok;
+    std::string text;
+  } cases[] = {
+      {true, "Firmware update is SUCCESSFUL"},
+      {false, std::string(kMsgFwFailed)},
+      {false, "CANNOT open ttyUSB0 Port!!!\n/dev/ttyUSB0 is in use"},
+      {false, std::string(kMsgBurnStopped)},
+  };
+  for (const auto& c : cases) {
+    std::FILE* out = std::tmpfile();
+    BurnRecord record;
+    record.result.ok = c.ok;
+    record.result.text = c.text;
+    JsonEvents(out).Result("ttyUSB0", record);
+    const auto event = nlohmann::json::parse(Contents(out));
+    EXPECT_EQ(event["event"], "result");
+    if (c.ok) {
+      EXPECT_TRUE(event["hint"].is_null()) << c.text;
+    } else {
+      ASSERT_FALSE(HintFor(c.text).empty()) << c.text;
+      EXPECT_EQ(event["hint"], HintFor(c.text)) << c.text;
+    }
+  }
 }
 
 TEST(ConsoleBoard, PromptIsAskedOnceForAllBurnsThatNeedIt) {

@@ -17,15 +17,15 @@ std::string EnvironmentAndFilesHelp() {
       "Files:\n"
 #ifdef _WIN32
       "  %LOCALAPPDATA%\\plcburn\\burns.jsonl\n"
-      "                     the burn log: every burn appends its record, one line\n"
+      "                     the burn log:\n"
 #else
       "  $XDG_STATE_HOME/plcburn/burns.jsonl\n"
       "                     the burn log (by default in ~/.local/state/plcburn):\n"
-      "                     every burn appends its record, one line\n"
 #endif
-      "                     of JSON (when, where, which image, what the PLC\n"
-      "                     reported, how it ended); one that cannot be written\n"
-      "                     gives a warning and changes nothing else\n";
+      "                     every burn appends its record, one line of JSON\n"
+      "                     (when, where, which image, what the PLC reported,\n"
+      "                     how it ended); one that cannot be written gives a\n"
+      "                     warning and changes nothing else\n";
 #ifdef PLCBURN_UDEV_RULE
   // The path the rule is installed to, given by the build.
   text += "  " PLCBURN_UDEV_RULE

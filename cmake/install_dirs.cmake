@@ -17,4 +17,6 @@ if(NOT WIN32)
   endif()
   set(PLCBURN_UDEVDIR "${udevdir}" CACHE PATH "udev's directory: the rule goes to its rules.d")
   set(PLCBURN_UDEV_RULE "${PLCBURN_UDEVDIR}/rules.d/60-plcburn.rules")
+  # The troubleshooting guide, installed with the documentation.
+  set(PLCBURN_GUIDE "${CMAKE_INSTALL_FULL_DOCDIR}/troubleshooting.md")
 endif()

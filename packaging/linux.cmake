@@ -72,6 +72,10 @@ add_custom_target(debian_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/chang
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
               THIRD-PARTY-NOTICES.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# An operator has no sources at hand: the troubleshooting guide and its picture go along.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/troubleshooting.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/images/status-panel.png
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/images)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

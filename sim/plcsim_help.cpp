@@ -59,8 +59,12 @@ std::string PlcsimHelpText() {
          "  3   a hangup fault fired\n"
          "\n"
          "Troubleshooting:\n"
-         "  What each message of a burn means and what to try: docs/troubleshooting.md\n"
-         "  in plcburn's sources; the faults above bring most of them about.\n"
+         "  The faults above bring about most messages of a burn. What each means and\n"
+         "  what to try: docs/troubleshooting.md in plcburn's sources"
+#ifdef PLCBURN_GUIDE
+         ",\n  installed as " PLCBURN_GUIDE
+#endif
+         ".\n"
          "\n"
          "Examples:\n"
          "One PLC on a serial port: a TR7-B; burn into the path plcsim prints.\n"

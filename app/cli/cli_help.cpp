@@ -57,7 +57,11 @@ std::string CliHelpText() {
       "  Under each error message, a hint line on standard error says what to try\n"
       "  (with --json, the result's hint).\n"
       "  Every message, what plcburn was doing, its likely causes and what to try,\n"
-      "  in order: docs/troubleshooting.md in plcburn's sources.\n"
+      "  in order: docs/troubleshooting.md in plcburn's sources"
+#ifdef PLCBURN_GUIDE
+      ",\n  installed as " PLCBURN_GUIDE
+#endif
+      ".\n"
       "\n"
       "Examples:\n"
       "One PLC on the first USB serial adapter (on Windows: --port COM3).\n"

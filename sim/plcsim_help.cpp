@@ -60,10 +60,8 @@ std::string PlcsimHelpText() {
          "\n"
          "Troubleshooting:\n"
          "  The faults above bring about most messages of a burn. What each means and\n"
-         "  what to try: docs/troubleshooting.md in plcburn's sources"
-#ifdef PLCBURN_GUIDE
-         ",\n  installed as " PLCBURN_GUIDE
-#endif
+         "  what to try: " +
+         std::string(kGuidePlace) +
          ".\n"
          "\n"
          "Examples:\n"

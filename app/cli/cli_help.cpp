@@ -1,6 +1,7 @@
 #include "app/cli/cli_help.h"
 
 #include "app/help_sections.h"
+#include "core/version.h"
 
 namespace plcburn {
 
@@ -57,10 +58,8 @@ std::string CliHelpText() {
       "  Under each error message, a hint line on standard error says what to try\n"
       "  (with --json, the result's hint).\n"
       "  Every message, what plcburn was doing, its likely causes and what to try,\n"
-      "  in order: docs/troubleshooting.md in plcburn's sources"
-#ifdef PLCBURN_GUIDE
-      ",\n  installed as " PLCBURN_GUIDE
-#endif
+      "  in order: " +
+      std::string(kGuidePlace) +
       ".\n"
       "\n"
       "Examples:\n"

@@ -45,10 +45,10 @@ std::uint8_t Hi(unsigned v) {
 
 // The device descriptor followed by the whole configuration, as sysfs "descriptors" has them.
 // No string descriptors, so libusb sends no control request.
-std::vector<std::uint8_t> Descriptors(const UsbDeviceSpec& spec) {
+std::vector<std::uint8_t> Descriptors(const UsbDeviceDescription& description) {
   std::vector<std::uint8_t> config;
-  for (std::size_t i = 0; i < spec.interfaces.size(); ++i) {
-    const auto& eps = spec.interfaces[i].endpoints;
+  for (std::size_t i = 0; i < description.interfaces.size(); ++i) {
+    const auto& eps = description.interfaces[i].endpoints;
     config.insert(config.end(),
                   {9, 4, Lo(unsigned(i)), 0, Lo(unsigned(eps.size())), 0xFF, 0, 0, 0});
     for (const UsbEndpointSpec& ep : eps) {
@@ -64,18 +64,18 @@ std::vector<std::uint8_t> Descriptors(const UsbDeviceSpec& spec) {
                                    0,
                                    0,
                                    Lo(kMaxPacket),
-                                   Lo(spec.idVendor),
-                                   Hi(spec.idVendor),
-                                   Lo(spec.idProduct),
-                                   Hi(spec.idProduct),
+                                   Lo(description.idVendor),
+                                   Hi(description.idVendor),
+                                   Lo(description.idProduct),
+                                   Hi(description.idProduct),
                                    0x00,
                                    0x01,
                                    0,
                                    0,
                                    0,
                                    1};
-  all.insert(all.end(),
-             {9, 2, Lo(total), Hi(total), Lo(unsigned(spec.interfaces.size())), 1, 0, 0x80, 50});
+  all.insert(all.end(), {9, 2, Lo(total), Hi(total), Lo(unsigned(description.interfaces.size())), 1,
+                         0, 0x80, 50});
   all.insert(all.end(), config.begin(), config.end());
   return all;
 }
@@ -140,24 +140,25 @@ struct EmulatedUsbDevice::Gate {
   int holders = 3;
 };
 
-EmulatedUsbDevice::EmulatedUsbDevice(UsbTestbed& testbed, UsbDeviceSpec spec, UsbAddress address,
-                                     UsbFunction& function, std::mutex& lock,
+EmulatedUsbDevice::EmulatedUsbDevice(UsbTestbed& testbed, UsbDeviceDescription description,
+                                     UsbAddress address, UsbFunction& function, std::mutex& lock,
                                      std::condition_variable& changed)
     : testbed_(testbed),
-      spec_(std::move(spec)),
+      description_(std::move(description)),
       address_(address),
       function_(function),
       lock_(lock),
       changed_(changed),
-      claimedBy_(spec_.interfaces.size(), nullptr) {
-  for (const UsbInterfaceSpec& i : spec_.interfaces) driverBound_.push_back(i.kernelDriver);
+      claimedBy_(description_.interfaces.size(), nullptr) {
+  for (const UsbInterfaceSpec& i : description_.interfaces) driverBound_.push_back(i.kernelDriver);
   char node[32];
   std::snprintf(node, sizeof node, "bus/usb/%03d/%03d", address.bus, address.devnum);
   devnode_ = std::string("/dev/") + node;
   syspath_ = "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(address.bus) + "/" +
              std::to_string(address.bus) + "-" + std::to_string(address.port);
   char ids[48];
-  std::snprintf(ids, sizeof ids, "E: PRODUCT=%x/%x/100\n", spec_.idVendor, spec_.idProduct);
+  std::snprintf(ids, sizeof ids, "E: PRODUCT=%x/%x/100\n", description_.idVendor,
+                description_.idProduct);
   // The umockdev-record format; "\\n" ends an attribute with a newline as sysfs does.
   const std::string record =
       "P: " + syspath_.substr(4) + "\nN: " + node + "\nE: DEVNAME=" + devnode_ +
@@ -166,7 +167,7 @@ EmulatedUsbDevice::EmulatedUsbDevice(UsbTestbed& testbed, UsbDeviceSpec spec, Us
       "\\n\nA: devnum=" + std::to_string(address.devnum) +
       "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\n" +
       "A: dev=189:" + std::to_string((address.bus - 1) * 128 + address.devnum - 1) + "\\n\n" +
-      "H: descriptors=" + Hex(Descriptors(spec_)) + "\n";
+      "H: descriptors=" + Hex(Descriptors(description_)) + "\n";
   GError* error = nullptr;
   if (!umockdev_testbed_add_from_string(testbed_.get(), record.c_str(), &error)) {
     const std::string message = error->message;
@@ -256,15 +257,15 @@ bool EmulatedUsbDevice::AnyInterfaceClaimed() const {
 
 bool EmulatedUsbDevice::KernelDriversBound() const {
   std::lock_guard hold(lock_);
-  for (std::size_t i = 0; i < spec_.interfaces.size(); ++i)
-    if (spec_.interfaces[i].kernelDriver && !driverBound_[i]) return false;
+  for (std::size_t i = 0; i < description_.interfaces.size(); ++i)
+    if (description_.interfaces[i].kernelDriver && !driverBound_[i]) return false;
   return true;
 }
 
 std::size_t EmulatedUsbDevice::WaitingReadsLocked() const {
   return static_cast<std::size_t>(
       std::count_if(waiting_.begin(), waiting_.end(),
-                    [this](const Urb& u) { return u.endpoint == spec_.pipeIn; }));
+                    [this](const Urb& u) { return u.endpoint == description_.pipeIn; }));
 }
 
 gboolean EmulatedUsbDevice::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client,
@@ -309,8 +310,9 @@ gboolean EmulatedUsbDevice::HandleLocked(UMockdevIoctlClient* client) {
         break;
       case USBDEVFS_DISCONNECT_CLAIM:
         if (auto* dc = Resolve<usbdevfs_disconnect_claim>(arg))
-          result = dc->interface < spec_.interfaces.size() ? Claim(client, dc->interface, true)
-                                                           : -EINVAL;
+          result = dc->interface < description_.interfaces.size()
+                       ? Claim(client, dc->interface, true)
+                       : -EINVAL;
         break;
       case USBDEVFS_RELEASEINTERFACE:
         if (auto* iface = Resolve<unsigned>(arg)) result = Release(client, *iface);
@@ -318,7 +320,7 @@ gboolean EmulatedUsbDevice::HandleLocked(UMockdevIoctlClient* client) {
       case USBDEVFS_GETDRIVER:
         if (auto* gd = Resolve<usbdevfs_getdriver>(arg)) {
           const unsigned i = gd->interface;
-          if (i >= spec_.interfaces.size())
+          if (i >= description_.interfaces.size())
             result = -EINVAL;
           else if (claimedBy_[i] != nullptr)
             std::strcpy(gd->driver, "usbfs");
@@ -344,10 +346,11 @@ gboolean EmulatedUsbDevice::HandleLocked(UMockdevIoctlClient* client) {
 }
 
 int EmulatedUsbDevice::Claim(UMockdevIoctlClient* client, unsigned iface, bool detachDriver) {
-  if (iface >= spec_.interfaces.size()) return -ENOENT;
+  if (iface >= description_.interfaces.size()) return -ENOENT;
   UMockdevIoctlClient*& owner = claimedBy_[iface];
   if (owner == client) return 0;
-  if (spec_.heldElsewhere || (owner != nullptr && umockdev_ioctl_client_get_connected(owner)))
+  if (description_.heldElsewhere ||
+      (owner != nullptr && umockdev_ioctl_client_get_connected(owner)))
     return -EBUSY;
   if (driverBound_[iface] && !detachDriver) return -EBUSY;
   driverBound_[iface] = false;
@@ -357,7 +360,7 @@ int EmulatedUsbDevice::Claim(UMockdevIoctlClient* client, unsigned iface, bool d
 }
 
 int EmulatedUsbDevice::Release(UMockdevIoctlClient* client, unsigned iface) {
-  if (iface >= spec_.interfaces.size() || claimedBy_[iface] != client) return -EINVAL;
+  if (iface >= description_.interfaces.size() || claimedBy_[iface] != client) return -EINVAL;
   g_object_unref(claimedBy_[iface]);
   claimedBy_[iface] = nullptr;
   return 0;
@@ -368,7 +371,7 @@ int EmulatedUsbDevice::DriverIoctl(UMockdevIoctlClient* client, UMockdevIoctlDat
   auto* request = Resolve<usbdevfs_ioctl>(arg);
   if (request == nullptr) return -EFAULT;
   const auto i = static_cast<std::size_t>(request->ifno);
-  if (i >= spec_.interfaces.size()) return -EINVAL;
+  if (i >= description_.interfaces.size()) return -EINVAL;
   const bool claimed =
       claimedBy_[i] != nullptr && umockdev_ioctl_client_get_connected(claimedBy_[i]);
   if (request->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
@@ -379,15 +382,15 @@ int EmulatedUsbDevice::DriverIoctl(UMockdevIoctlClient* client, UMockdevIoctlDat
   }
   if (request->ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
     if (claimed) return -EBUSY;
-    driverBound_[i] = spec_.interfaces[i].kernelDriver;
+    driverBound_[i] = description_.interfaces[i].kernelDriver;
     return 0;
   }
   return -ENOTTY;
 }
 
 int EmulatedUsbDevice::InterfaceOf(std::uint8_t endpoint) const {
-  for (std::size_t i = 0; i < spec_.interfaces.size(); ++i)
-    for (const UsbEndpointSpec& ep : spec_.interfaces[i].endpoints)
+  for (std::size_t i = 0; i < description_.interfaces.size(); ++i)
+    for (const UsbEndpointSpec& ep : description_.interfaces[i].endpoints)
       if (ep.address == endpoint) return static_cast<int>(i);
   return -1;
 }
@@ -415,7 +418,7 @@ int EmulatedUsbDevice::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* ar
           buffer != nullptr ? UMOCKDEV_IOCTL_DATA(g_object_ref(buffer)) : nullptr,
           UMOCKDEV_IOCTL_CLIENT(g_object_ref(client)), fields.endpoint};
   if ((fields.endpoint & 0x80) == 0) {
-    if (fields.endpoint == spec_.pipeOut && buffer != nullptr)
+    if (fields.endpoint == description_.pipeOut && buffer != nullptr)
       function_.Receive({buffer->data, static_cast<std::size_t>(fields.buffer_length)});
     Complete(urb, 0, fields.buffer_length);
   } else {
@@ -429,7 +432,7 @@ int EmulatedUsbDevice::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* ar
 // ends short when less is there, and a packet that does not fit the room left is a babble.
 void EmulatedUsbDevice::ServeReads() {
   for (auto it = waiting_.begin(); it != waiting_.end();) {
-    if (it->endpoint != spec_.pipeIn) {
+    if (it->endpoint != description_.pipeIn) {
       ++it;
       continue;
     }

@@ -53,7 +53,7 @@ struct UsbInterfaceSpec {
   bool kernelDriver = false;  // a kernel driver binds to it when plugged in
 };
 
-struct UsbDeviceSpec {
+struct UsbDeviceDescription {
   std::uint16_t idVendor = 0x7e3a;
   std::uint16_t idProduct = 0x0001;
   std::vector<UsbInterfaceSpec> interfaces = {{{{0x01, kBulk}, {0x81, kBulk}}, true}};
@@ -84,7 +84,7 @@ class EmulatedUsbDevice {
  public:
   // Plugs the device in. `lock` guards `function` and this device; `changed` is notified
   // whenever a transfer was submitted or completed.
-  EmulatedUsbDevice(UsbTestbed& testbed, UsbDeviceSpec spec, UsbAddress address,
+  EmulatedUsbDevice(UsbTestbed& testbed, UsbDeviceDescription description, UsbAddress address,
                     UsbFunction& function, std::mutex& lock, std::condition_variable& changed);
   ~EmulatedUsbDevice();
   EmulatedUsbDevice(const EmulatedUsbDevice&) = delete;
@@ -124,7 +124,7 @@ class EmulatedUsbDevice {
   void UpdatePollOut();
 
   UsbTestbed& testbed_;
-  UsbDeviceSpec spec_;
+  UsbDeviceDescription description_;
   UsbAddress address_;
   UsbFunction& function_;
   std::mutex& lock_;

@@ -5,9 +5,9 @@
 namespace plcburn {
 
 EmulatedUsbPlc::EmulatedUsbPlc(UsbTestbed& testbed, std::size_t modelRow, SimOptions options,
-                               UsbDeviceSpec spec, UsbAddress address)
+                               UsbDeviceDescription description, UsbAddress address)
     : testbed_(testbed),
-      spec_(std::move(spec)),
+      description_(std::move(description)),
       address_(address),
       sim_(modelRow, std::move(options)) {
   Plug(address.devnum);
@@ -28,7 +28,7 @@ void EmulatedUsbPlc::Plug(int devnum) {
     sim_.OnLinkOpened();
   }
   auto device = std::make_unique<EmulatedUsbDevice>(
-      testbed_, spec_, address_, static_cast<UsbFunction&>(*this), lock_, changed_);
+      testbed_, description_, address_, static_cast<UsbFunction&>(*this), lock_, changed_);
   std::lock_guard hold(lock_);
   plugs_.push_back(std::move(device));
 }

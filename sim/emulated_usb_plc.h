@@ -19,8 +19,8 @@ namespace plcburn {
 class EmulatedUsbPlc : private UsbFunction {
  public:
   // Plugged in at `address`.
-  EmulatedUsbPlc(UsbTestbed& testbed, std::size_t modelRow, SimOptions options, UsbDeviceSpec spec,
-                 UsbAddress address);
+  EmulatedUsbPlc(UsbTestbed& testbed, std::size_t modelRow, SimOptions options,
+                 UsbDeviceDescription description, UsbAddress address);
   ~EmulatedUsbPlc() override;
 
   void Unplug();
@@ -47,7 +47,7 @@ class EmulatedUsbPlc : private UsbFunction {
   std::size_t Pending() const override;
 
   UsbTestbed& testbed_;
-  UsbDeviceSpec spec_;
+  UsbDeviceDescription description_;
   UsbAddress address_;
   mutable std::mutex lock_;
   std::condition_variable changed_;

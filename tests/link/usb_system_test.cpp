@@ -41,7 +41,7 @@ enum class Event {
 };
 
 struct PlcSetup {
-  UsbDeviceSpec spec = {};
+  UsbDeviceDescription description = {};
   bool nodeUnreadable = false;
 };
 
@@ -57,33 +57,33 @@ struct UsbSystemCase {
   friend void PrintTo(const UsbSystemCase& c, std::ostream* os) { *os << c.name; }
 };
 
-UsbDeviceSpec WithIds(std::uint16_t idVendor, std::uint16_t idProduct) {
-  UsbDeviceSpec spec;
-  spec.idVendor = idVendor;
-  spec.idProduct = idProduct;
-  return spec;
+UsbDeviceDescription WithIds(std::uint16_t idVendor, std::uint16_t idProduct) {
+  UsbDeviceDescription description;
+  description.idVendor = idVendor;
+  description.idProduct = idProduct;
+  return description;
 }
 
 // Interface 0 has only a bulk IN endpoint; the pipe is on interface 1, at other addresses.
-UsbDeviceSpec PipeOnInterfaceOne() {
-  UsbDeviceSpec spec;
-  spec.interfaces = {{{{0x81, kBulk}, {0x85, kInterrupt}}, true},
-                     {{{0x02, kBulk}, {0x83, kBulk}}, true}};
-  spec.pipeOut = 0x02;
-  spec.pipeIn = 0x83;
-  return spec;
+UsbDeviceDescription PipeOnInterfaceOne() {
+  UsbDeviceDescription description;
+  description.interfaces = {{{{0x81, kBulk}, {0x85, kInterrupt}}, true},
+                            {{{0x02, kBulk}, {0x83, kBulk}}, true}};
+  description.pipeOut = 0x02;
+  description.pipeIn = 0x83;
+  return description;
 }
 
-UsbDeviceSpec HeldElsewhere() {
-  UsbDeviceSpec spec;
-  spec.heldElsewhere = true;
-  return spec;
+UsbDeviceDescription HeldElsewhere() {
+  UsbDeviceDescription description;
+  description.heldElsewhere = true;
+  return description;
 }
 
-UsbDeviceSpec NoBulkPair() {
-  UsbDeviceSpec spec;
-  spec.interfaces = {{{{0x81, kInterrupt}, {0x01, kInterrupt}}, false}};
-  return spec;
+UsbDeviceDescription NoBulkPair() {
+  UsbDeviceDescription description;
+  description.interfaces = {{{{0x81, kInterrupt}, {0x01, kInterrupt}}, false}};
+  return description;
 }
 
 const std::string kPermissionDenied = std::string(kCannotOpen) + "\n" + kUsbPermissionReason;
@@ -136,7 +136,7 @@ TEST_P(UsbSystemTest, Burns) {
       options.faults.push_back({FaultKind::Hangup, kHangupBlock, 0});
     // libusb lists the devices it found last first: the first of the table on the last port.
     const int port = int(c.plcs.size() - i);
-    plcs.push_back(std::make_unique<EmulatedUsbPlc>(testbed, row, options, c.plcs[i].spec,
+    plcs.push_back(std::make_unique<EmulatedUsbPlc>(testbed, row, options, c.plcs[i].description,
                                                     UsbAddress{1, port, nextDevnum++}));
     if (c.plcs[i].nodeUnreadable) plcs.back()->Device().SetNodeMode(0);
   }
@@ -187,9 +187,9 @@ TEST_P(UsbSystemTest, Burns) {
   for (std::size_t i = 0; i < plcs.size(); ++i) {
     const EmulatedUsbPlc& plc = *plcs[i];
     const bool burned = int(i) == c.burned;
-    const UsbDeviceSpec& spec = c.plcs[i].spec;
+    const UsbDeviceDescription& description = c.plcs[i].description;
     // The lookup tries a device with the PLC's ids at most once, and none after the one it uses.
-    const bool mayTry = spec.idVendor == 0x7e3a && spec.idProduct == 0x0001 &&
+    const bool mayTry = description.idVendor == 0x7e3a && description.idProduct == 0x0001 &&
                         (c.burned == kNobody || int(i) < c.burned);
     for (const auto& plug : plc.Plugs()) {
       // The one used is opened once; after a re-plug, under its new device number.

@@ -39,6 +39,8 @@ class Burn {
   explicit Burn(BurnSession& s)
       : s_(s), model_(s.selection.Model()), ctx_{s.state, model_, nullptr, {}, 0, &record_} {}
 
+  const BurnOutcome& Outcome() const { return outcome_; }
+
   void Run() {
     BeginRecord();
     // Preparation.
@@ -121,7 +123,15 @@ class Burn {
       return true;
     }
     CloseLink();
-    s_.ui.ShowMessage(kInformation, model_.reconnectPrompt, MessageIcon::Information);
+    const ReconnectPrompt prompt{model_.name,
+                                 model_.reconnect == ReconnectAction::PowerCycle
+                                     ? ReconnectKind::PowerCycle
+                                     : ReconnectKind::Replug,
+                                 kInformation, model_.reconnectPrompt, model_.reconnectWaitMs};
+    if (!s_.ui.Prompt(prompt)) {
+      openFailure_.clear();
+      return false;
+    }
     s_.ui.WaitMs(model_.reconnectWaitMs);
     return OpenLink();
   }
@@ -211,6 +221,7 @@ class Burn {
                       std::string(text),
                       s_.control != nullptr && s_.control->Cancelled()};
     if (s_.recording != nullptr) s_.recording->journal.Keep(record_);
+    outcome_ = {ok, record_.result.stopped, std::string(caption), std::string(text), record_};
   }
 
   bool OpenLink() {
@@ -272,13 +283,15 @@ class Burn {
   std::int32_t errorsAtStart_ = 0;
   std::optional<BurnPhase> phase_;
   std::uint64_t phaseStartMs_ = 0;
+  BurnOutcome outcome_;
 };
 
 }  // namespace
 
-std::uint32_t StartBurn(BurnSession& session) {
-  Burn(session).Run();
-  return 0;
+BurnOutcome StartBurn(BurnSession& session) {
+  Burn burn(session);
+  burn.Run();
+  return burn.Outcome();
 }
 
 }  // namespace plcburn

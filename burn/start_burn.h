@@ -2,6 +2,7 @@
 // One complete update of the connected PLC, from the size check to the final message.
 
 #include <cstdint>
+#include <string>
 
 #include "burn/burn_control.h"
 #include "burn/burn_recording.h"
@@ -27,6 +28,15 @@ struct BurnSession {
 // gives up (the PLC never reaching its boot loader would otherwise loop for ever).
 inline constexpr int kMaxAppModeAttempts = 5;
 
-std::uint32_t StartBurn(BurnSession& session);
+// How a burn ended: its final message and its record.
+struct BurnOutcome {
+  bool ok = false;
+  bool stopped = false;  // told to stop before its end
+  std::string caption;
+  std::string text;
+  BurnRecord record;
+};
+
+BurnOutcome StartBurn(BurnSession& session);
 
 }  // namespace plcburn

@@ -10,7 +10,6 @@
 #include <chrono>
 
 #include "core/message_help.h"
-#include "core/stopped_burn.h"
 
 namespace plcburn {
 
@@ -33,11 +32,11 @@ ConsoleBoard::~ConsoleBoard() {
   Finish();
 }
 
-std::size_t ConsoleBoard::Add(std::string label, BurnState& state, BurnControl* control) {
+std::size_t ConsoleBoard::Add(std::string label, BurnState& state, std::function<void()> stop) {
   Entry entry;
   entry.label = std::move(label);
   entry.state = &state;
-  entry.control = control;
+  entry.stop = std::move(stop);
   entries_.push_back(std::move(entry));
   return entries_.size() - 1;
 }
@@ -55,11 +54,6 @@ void ConsoleBoard::Finish() {
   if (reporter_.joinable()) reporter_.join();
 }
 
-void ConsoleBoard::StopTimer(std::size_t burn) {
-  std::lock_guard lock(mutex_);
-  entries_[burn].timerRunning = false;
-}
-
 std::string ConsoleBoard::Prefix(const Entry& e) const {
   return entries_.size() > 1 ? e.label + ": " : std::string();
 }
@@ -73,27 +67,20 @@ std::string ConsoleBoard::ProgressLine(const Entry& e) const {
   return Prefix(e) + line;
 }
 
-// Counts the seconds of every burn whose timer runs and shows its progress.
+// Shows the progress of every burn five times a second.
 void ConsoleBoard::Report() {
-  using Clock = std::chrono::steady_clock;
-  auto nextSecond = Clock::now() + std::chrono::seconds(1);
   std::unique_lock lock(mutex_);
   while (!finished_) {
     wake_.wait_for(lock, std::chrono::milliseconds(200));
-    const bool tick = Clock::now() >= nextSecond;
-    if (tick) nextSecond += std::chrono::seconds(1);
     if (events_ != nullptr) {
-      for (Entry& e : entries_) {
-        if (tick && e.timerRunning && !e.ended) e.state->elapsedTime.fetch_add(1);
+      for (Entry& e : entries_)
         if (!e.finalShown) ReportEvent(e);
-      }
       continue;
     }
     if (live_ && linesDrawn_ > 1) std::fprintf(progressOut_, "\x1b[%dA", linesDrawn_ - 1);
     if (live_) std::fprintf(progressOut_, "\r");
     int drawn = 0;
     for (Entry& e : entries_) {
-      if (tick && e.timerRunning && !e.ended) e.state->elapsedTime.fetch_add(1);
       // After its final message a burn only resets its panel values: nothing more to show.
       if (e.finalShown) continue;
       const std::string line = ProgressLine(e);
@@ -210,24 +197,19 @@ void ConsoleBoard::AskAndRelease(std::unique_lock<std::mutex>& lock) {
   wake_.notify_all();
 }
 
-void ConsoleBoard::Pause(std::uint32_t ms) {
-  std::unique_lock lock(mutex_);
-  wake_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stopped_; });
-}
-
 void ConsoleBoard::Stop(int signal) {
-  std::vector<BurnControl*> controls;
+  std::vector<std::function<void()>> stops;
   {
     std::lock_guard lock(mutex_);
     if (stopped_) return;
     stopped_ = true;
     stopSignal_ = signal;
     for (const Entry& e : entries_)
-      if (e.control != nullptr) controls.push_back(e.control);
+      if (e.stop) stops.push_back(e.stop);
   }
   wake_.notify_all();
   enterKey_.Cancel();
-  for (BurnControl* control : controls) control->Cancel();
+  for (const auto& stop : stops) stop();
 }
 
 bool ConsoleBoard::Stopped() const {
@@ -242,20 +224,16 @@ int ConsoleBoard::StopSignal() const {
 
 void ConsoleOperator::ShowMessage(std::string_view caption, std::string_view text,
                                   MessageIcon icon) {
-  if (!reconnectPrompt_.empty() && text == reconnectPrompt_) {
-    board_.Prompt(burn_, caption, text);
-    return;
-  }
-  // A stopped burn fails at its next step; what counts is that it was stopped.
-  if (icon == MessageIcon::Error && board_.Stopped()) text = kMsgBurnStopped;
   lastIcon_ = icon;
   finalShown_ = true;
   lastMessage_ = std::string(text.substr(0, text.find('\n')));
   board_.PrintMessage(burn_, caption, text);
 }
 
-void ConsoleOperator::WaitMs(std::uint32_t ms) {
-  board_.Pause(ms);
+// Nobody confirmed when the board was stopped meanwhile (Ctrl+C, end of input).
+bool ConsoleOperator::Prompt(const ReconnectPrompt& prompt) {
+  board_.Prompt(burn_, prompt.caption, prompt.text);
+  return !board_.Stopped();
 }
 
 }  // namespace plcburn

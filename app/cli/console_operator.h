@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "app/cli/enter_key.h"
+#include <functional>
+
 #include "app/cli/json_events.h"
-#include "burn/burn_control.h"
 #include "core/burn_state.h"
 #include "core/operator.h"
 
@@ -29,24 +30,21 @@ class ConsoleBoard {
   ~ConsoleBoard();
 
   // Registers a burn before Start; the label names it in front of its lines when there are several.
-  // `control`, if given, is cancelled when the board stops.
-  std::size_t Add(std::string label, BurnState& state, BurnControl* control = nullptr);
+  // `stop`, if given, is called when the board stops.
+  std::size_t Add(std::string label, BurnState& state, std::function<void()> stop = {});
   // Before Start: messages, prompts and progress become events; nothing else is printed.
   void SendEventsTo(JsonEvents& events) { events_ = &events; }
-  // Starts counting seconds and reporting progress; Finish stops both.
+  // Starts reporting progress; Finish stops it.
   void Start();
   void Finish();
 
-  void StopTimer(std::size_t burn);
   void PrintMessage(std::size_t burn, std::string_view caption, std::string_view text);
   // Shows the prompt once all running burns have reached it, and waits for Enter once.
   void Prompt(std::size_t burn, std::string_view caption, std::string_view text);
   void BurnEnded(std::size_t burn);
-  // A pause of the burn that Stop cuts short.
-  void Pause(std::uint32_t ms);
 
-  // Stops every burn (safe from any thread, once is enough): their prompts and pauses return at
-  // once and their links are interrupted. `signal` is the signal that asked, 0 for none.
+  // Stops every burn (safe from any thread, once is enough): their prompts return at once and
+  // each burn is told to stop. `signal` is the signal that asked, 0 for none.
   void Stop(int signal);
   bool Stopped() const;
   // The signal that stopped the board, or 0.
@@ -56,8 +54,7 @@ class ConsoleBoard {
   struct Entry {
     std::string label;
     BurnState* state = nullptr;
-    BurnControl* control = nullptr;
-    bool timerRunning = true;
+    std::function<void()> stop;
     bool ended = false;
     bool atPrompt = false;
     bool finalShown = false;
@@ -91,13 +88,12 @@ class ConsoleBoard {
 
 class ConsoleOperator : public Operator {
  public:
-  ConsoleOperator(ConsoleBoard& board, std::size_t burn, std::string reconnectPrompt)
-      : board_(board), burn_(burn), reconnectPrompt_(std::move(reconnectPrompt)) {}
+  ConsoleOperator(ConsoleBoard& board, std::size_t burn) : board_(board), burn_(burn) {}
 
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override;
+  bool Prompt(const ReconnectPrompt& prompt) override;
   void SetStartEnabled(bool) override {}
-  void StopTimer() override { board_.StopTimer(burn_); }
-  void WaitMs(std::uint32_t ms) override;
+  void StopTimer() override {}
 
   // True also when the burn showed no final message at all: only a success counts as one.
   bool EndedInError() const { return !finalShown_ || lastIcon_ == MessageIcon::Error; }
@@ -106,7 +102,6 @@ class ConsoleOperator : public Operator {
  private:
   ConsoleBoard& board_;
   const std::size_t burn_;
-  const std::string reconnectPrompt_;
   MessageIcon lastIcon_ = MessageIcon::Error;
   bool finalShown_ = false;
   std::string lastMessage_;

@@ -12,7 +12,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/cli/cli_help.h"
@@ -22,8 +21,7 @@
 #include "app/cli/image_file.h"
 #include "app/cli/stop_signals.h"
 #include "app/version_text.h"
-#include "burn/burn_control.h"
-#include "burn/start_burn.h"
+#include "burn/burn_runner.h"
 #include "core/memory_image.h"
 #include "link/port_list.h"
 #include "link/serial_link.h"
@@ -141,10 +139,10 @@ int main(int argc, char** argv) {
     BurnState state;
     Selection selection;
     MemoryImage image;
-    BurnControl control;
     CliJournal journal;
     BurnRecording recording;
     std::unique_ptr<ConsoleOperator> console;
+    std::unique_ptr<BurnRunner> runner;
     PortBurn(std::string p, std::size_t row, std::span<const std::uint8_t> bytes, BurnJournal* log,
              JsonEvents* events, const RecordFacts& facts)
         : port(std::move(p)),
@@ -163,8 +161,9 @@ int main(int argc, char** argv) {
     burns.push_back(std::make_unique<PortBurn>(port, row, imageBytes, log ? &*log : nullptr,
                                                options.json ? &events : nullptr, facts));
     PortBurn& b = *burns.back();
-    const std::size_t index = board.Add(PortBurn::Label(port), b.state, &b.control);
-    b.console = std::make_unique<ConsoleOperator>(board, index, std::string(model.reconnectPrompt));
+    const std::size_t index = board.Add(PortBurn::Label(port), b.state, [&b] { b.runner->Stop(); });
+    b.console = std::make_unique<ConsoleOperator>(board, index);
+    b.runner = std::make_unique<BurnRunner>(b.state, *b.console);
     std::fprintf(stderr, "plcburn-cli: %s on %s, image of %u bytes\n",
                  std::string(model.name).c_str(), port.empty() ? "(no port)" : port.c_str(),
                  b.image.Length());
@@ -175,18 +174,14 @@ int main(int argc, char** argv) {
     // Before any thread starts: every thread then leaves the signals to the watcher.
     StopSignals stopSignals([&board](int signal) { board.Stop(signal); });
     board.Start();
-    std::vector<std::thread> workers;
     for (std::size_t i = 0; i < burns.size(); ++i) {
-      workers.emplace_back([&, i] {
-        PortBurn& b = *burns[i];
-        BurnSession session{b.state, b.selection, *b.console,  opener,
-                            b.image, &b.control,  &b.recording};
-        StartBurn(session);
+      PortBurn& b = *burns[i];
+      b.runner->Start({b.selection, opener, b.image, &b.recording}, [&board, &b, i](const BurnOutcome&) {
         board.BurnEnded(i);
         b.journal.SendResult();
       });
     }
-    for (std::thread& w : workers) w.join();
+    for (const auto& b : burns) b->runner->Wait();
     board.Finish();
   }
 

@@ -42,7 +42,7 @@ std::uint32_t MeasureFile(const QString& path) {
 
 // The burn's operator: every call arrives on the worker thread and is carried to the GUI thread
 // in order. The worker never blocks on the GUI thread without also waking on `closing_`, so the
-// GUI thread can always join it.
+// GUI thread can always join it. The runner keeps the seconds and the pauses.
 class MainWindow::WorkerOperator : public Operator {
  public:
   explicit WorkerOperator(MainWindow& window) : w_(window) {}
@@ -66,14 +66,7 @@ class MainWindow::WorkerOperator : public Operator {
     w_.PostToGui([this, enabled] { w_.SetBurnControlsEnabled(enabled); });
   }
 
-  void StopTimer() override {
-    w_.PostToGui([this] { w_.secondsTimer_.stop(); });
-  }
-
-  void WaitMs(std::uint32_t ms) override {
-    std::unique_lock lock(w_.wakeMutex_);
-    w_.wake_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return w_.closing_.load(); });
-  }
+  void StopTimer() override {}
 
  private:
   MainWindow& w_;
@@ -89,7 +82,7 @@ MainWindow::MainWindow(LinkOpener& opener, Dialogs& dialogs, QWidget* parent)
       log_(DefaultBurnLogPath()),
       recording_{log_,
                  {HostName(), std::string(BuiltinImageName()), std::string(BuiltinImageSha256())}},
-      session_{state_, selection_, *operator_, opener_, image_, &control_, &recording_} {
+      runner_(state_, *operator_) {
   InitArt();
   logo_ = QPixmap(QStringLiteral(":/plcburn/logo.png"));
   setWindowTitle(QString::fromLatin1(kWindowTitle));
@@ -107,8 +100,6 @@ MainWindow::MainWindow(LinkOpener& opener, Dialogs& dialogs, QWidget* parent)
 
   BuildControls();
 
-  connect(&secondsTimer_, &QTimer::timeout, this, [this] { state_.elapsedTime.fetch_add(1); });
-  secondsTimer_.setInterval(1000);
   connect(&paintTimer_, &QTimer::timeout, this, [this] { update(); });
   paintTimer_.start(100);
 }
@@ -159,18 +150,10 @@ void MainWindow::SetBurnControlsEnabled(bool enabled) {
 }
 
 void MainWindow::StartBurnCommand() {
-  if (burning_) return;
-  if (worker_.joinable()) worker_.join();  // the previous burn has ended: only its exit is left
-  burning_ = true;
-  control_.Reset();
+  if (closing_ || !runner_.Start({selection_, opener_, image_, &recording_})) return;
   // The worker disables the button too, but its request arrives later through the event queue;
   // the button must not look ready meanwhile.
   SetBurnControlsEnabled(false);
-  secondsTimer_.start();
-  worker_ = std::thread([this] {
-    StartBurn(session_);
-    burning_ = false;
-  });
 }
 
 // The request travels under our own lock; Qt's queue only carries the wake-up. Qt's queue is
@@ -217,7 +200,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 
 // Quitting mid-burn can leave a half-written PLC, so it is asked first.
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (burning_ && !dialogs_.ConfirmStopAndQuit(this)) {
+  if (runner_.Running() && !dialogs_.ConfirmStopAndQuit(this)) {
     event->ignore();
     return;
   }
@@ -231,9 +214,8 @@ void MainWindow::StopBurnForQuit() {
     closing_ = true;
   }
   wake_.notify_all();
-  control_.Cancel();  // every step of the burn now fails at once
-  if (worker_.joinable()) worker_.join();
-  secondsTimer_.stop();
+  runner_.Stop();  // every step of the burn now fails at once
+  runner_.Wait();
 }
 
 }  // namespace plcburn

@@ -14,11 +14,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "app/qt/dialogs.h"
-#include "burn/burn_control.h"
-#include "burn/start_burn.h"
+#include "burn/burn_runner.h"
 #include "core/burn_state.h"
 #include "core/memory_image.h"
 #include "link/link.h"
@@ -48,7 +46,7 @@ class MainWindow : public QWidget {
   // built-in image.
   void ChooseFileCommand();
 
-  bool Burning() const { return burning_.load(); }
+  bool Burning() const { return runner_.Running(); }
   const BurnState& State() const { return state_; }
   const Selection& CurrentSelection() const { return selection_; }
   QPushButton* StartButton() const { return startButton_; }
@@ -77,31 +75,28 @@ class MainWindow : public QWidget {
 
   BurnState state_;
   Selection selection_;
-  BurnControl control_;
   MemoryImage image_;
   std::unique_ptr<WorkerOperator> operator_;
   BurnLog log_;
   BurnRecording recording_;
-  BurnSession session_;
 
   QPushButton* startButton_ = nullptr;
   QComboBox* modelList_ = nullptr;
   QComboBox* portList_ = nullptr;
-  QTimer secondsTimer_;
   QTimer paintTimer_;
   QPixmap logo_;
 
   QString chosenFile_;
   std::uint32_t chosenFileLength_ = 0;
 
-  std::thread worker_;
-  std::atomic<bool> burning_{false};
   // Set once the window quits: the worker's messages and waits then return at once.
   std::atomic<bool> closing_{false};
   std::mutex requestMutex_;
   std::deque<std::function<void()>> requests_;
   std::mutex wakeMutex_;
   std::condition_variable wake_;
+  // Last: it stops and joins its worker before anything the burn uses goes.
+  BurnRunner runner_;
 };
 
 }  // namespace plcburn

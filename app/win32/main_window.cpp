@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
-#include <thread>
 
 #include "app/win32/gdi_canvas.h"
-#include "burn/burn_control.h"
-#include "burn/start_burn.h"
+#include "burn/burn_runner.h"
 #include "core/burn_state.h"
 #include "core/catalogue.h"
 #include "core/stopped_burn.h"
@@ -24,9 +24,6 @@
 namespace plcburn::win32 {
 
 namespace {
-
-// The worker asks the window thread to stop timer 5: a timer belongs to its window's thread.
-constexpr UINT kStopElapsedTimer = WM_APP + 1;
 
 struct ParamStruct {
   HWND hwnd = nullptr;
@@ -44,16 +41,17 @@ struct App {
 
   BurnState state;
   Selection selection;
-  BurnControl control;
   SystemLinkOpener opener;
   ParamStruct paramStruct;
   // Every burn's record goes to the burn log; a log that cannot be written only warns.
   BurnLog log{DefaultBurnLogPath()};
   RecordFacts facts{HostName(), std::string(BuiltinImageName()), std::string(BuiltinImageSha256())};
+  BurnRecording recording{log, facts};
 
-  std::thread worker;
-  std::atomic<bool> burning{false};
-  std::atomic<bool> elapsedRunning{false};
+  // Found, loaded and locked afresh for each burn; StartBurn releases it on every way out.
+  std::optional<ResourceImage> image;
+  std::unique_ptr<Operator> ui;
+  std::unique_ptr<BurnRunner> runner;
   std::atomic<bool> quitting{false};  // no more message boxes from the worker
   // Escape is being handled: the IDCANCEL it turns into is not the Start command.
   bool escapeKey = false;
@@ -84,33 +82,12 @@ class WindowOperator : public Operator {
     EnableWindow(a_.paramStruct.lParam, enabled);
     EnableWindow(a_.hComPortList, enabled);
   }
-  void StopTimer() override {
-    a_.elapsedRunning.store(false);
-    PostMessageA(a_.paramStruct.hwnd, kStopElapsedTimer, 0, 0);
-  }
-  // In short slices, so that a cancelled burn does not sit out a reconnect pause.
-  void WaitMs(std::uint32_t ms) override {
-    const ULONGLONG end = GetTickCount64() + ms;
-    while (!a_.control.Cancelled()) {
-      const ULONGLONG now = GetTickCount64();
-      if (now >= end) return;
-      Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)));
-    }
-  }
+  // The runner counts the seconds and stops them.
+  void StopTimer() override {}
 
  private:
   App& a_;
 };
-
-void StartBurnThread(App& a) {
-  // Found, loaded and locked afresh for each burn; StartBurn releases it on every way out.
-  ResourceImage image;
-  WindowOperator ui(a);
-  BurnRecording recording{a.log, a.facts};
-  BurnSession session{a.state, a.selection, ui, a.opener, image, &a.control, &recording};
-  StartBurn(session);
-  a.burning.store(false);
-}
 
 std::string ListText(HWND list, LRESULT index) {
   const LRESULT length = SendMessageA(list, CB_GETLBTEXTLEN, index, 0);
@@ -181,17 +158,15 @@ void ChooseFile(App& a, HWND hwnd) {
 void StartBurnCommand(App& a, HWND hwnd, HWND sender) {
   // The keyboard handling can deliver the command while the button is disabled: ignored, as the
   // disabled button shows the operator already.
-  if (a.burning.load()) return;
-  if (a.worker.joinable()) a.worker.join();  // the last burn has ended: joins at once
+  if (a.runner->Running()) return;
+  a.runner->Wait();  // the last burn has ended: returns at once
   a.isFileChosed = 1;
   // A command sent without its sender still has the burn disable the button.
   a.paramStruct = ParamStruct{hwnd, sender != nullptr ? sender : GetDlgItem(hwnd, kStartButtonId)};
-  a.control.Reset();
   EnableWindow(a.hComPortList, FALSE);  // at once, as the worker's disabling comes later
-  a.burning.store(true);
-  a.elapsedRunning.store(true);
-  SetTimer(hwnd, kElapsedTimer, 1000, nullptr);
-  a.worker = std::thread(StartBurnThread, std::ref(a));
+  a.image.reset();
+  a.image.emplace();
+  a.runner->Start({a.selection, a.opener, *a.image, &a.recording});
 }
 
 void Paint(App& a, HDC hDC, bool withLogo) {
@@ -210,16 +185,11 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       return 0;
     }
     case WM_TIMER:
-      if (wParam == kElapsedTimer) {
-        if (a.elapsedRunning.load()) a.state.elapsedTime.fetch_add(1);
-      } else if (wParam == kPanelTimer) {
+      if (wParam == kPanelTimer) {
         const HDC hDC = GetDC(hwnd);
         Paint(a, hDC, true);
         ReleaseDC(hwnd, hDC);
       }
-      return 0;
-    case kStopElapsedTimer:
-      if (!a.elapsedRunning.load()) KillTimer(hwnd, kElapsedTimer);
       return 0;
     case WM_COMMAND: {
       const int id = LOWORD(wParam) & 0xFF;
@@ -235,14 +205,14 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       return 0;
     }
     case WM_CLOSE:
-      if (a.burning.load()) {
+      if (a.runner->Running()) {
         if (MessageBoxA(hwnd, std::string(kStopBurnQuestion).c_str(),
                         std::string(kStopBurnCaption).c_str(),
                         MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
           return 0;
         }
         a.quitting.store(true);
-        a.control.Cancel();
+        a.runner->Stop();
       }
       DestroyWindow(hwnd);
       return 0;
@@ -260,10 +230,8 @@ HWND CreateChild(App& a, const char* cls, const char* text, DWORD style, int x, 
 // A cancelled burn fails each step at once; past a second the process ends without it.
 bool WaitForWorker(App& a, DWORD ms) {
   const ULONGLONG end = GetTickCount64() + ms;
-  while (a.burning.load() && GetTickCount64() < end) Sleep(10);
-  if (a.burning.load()) return false;
-  if (a.worker.joinable()) a.worker.join();
-  return true;
+  while (a.runner->Running() && GetTickCount64() < end) Sleep(10);
+  return !a.runner->Running();
 }
 
 }  // namespace
@@ -272,6 +240,8 @@ int RunMainWindow(HINSTANCE hThisInstance, int nFunsterStil) {
   app = new App;
   App& a = *app;
   a.instance = hThisInstance;
+  a.ui = std::make_unique<WindowOperator>(a);
+  a.runner = std::make_unique<BurnRunner>(a.state, *a.ui);
 
   WNDCLASSEXA wincl{};
   wincl.cbSize = sizeof wincl;
@@ -328,10 +298,8 @@ int RunMainWindow(HINSTANCE hThisInstance, int nFunsterStil) {
       DispatchMessageA(&messages);
     }
   }
-  if (!WaitForWorker(a, 1000)) {
-    a.worker.detach();
-    return static_cast<int>(messages.wParam);
-  }
+  // A worker still inside a step keeps the App: the process ends without it.
+  if (!WaitForWorker(a, 1000)) return static_cast<int>(messages.wParam);
   delete app;
   app = nullptr;
   return static_cast<int>(messages.wParam);

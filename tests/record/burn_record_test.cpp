@@ -163,14 +163,13 @@ INSTANTIATE_TEST_SUITE_P(
 class VirtualPauses : public Operator {
  public:
   VirtualPauses(ConsoleBoard& board, Bench& b)
-      : console_(board, board.Add(b.selection.ComPort(), b.state),
-                 std::string(ModelAt(b.row).reconnectPrompt)),
-        clock_(b.clock) {}
+      : console_(board, board.Add(b.selection.ComPort(), b.state)), clock_(b.clock) {}
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override {
     console_.ShowMessage(caption, text, icon);
   }
+  bool Prompt(const ReconnectPrompt& prompt) override { return console_.Prompt(prompt); }
   void SetStartEnabled(bool) override {}
-  void StopTimer() override { console_.StopTimer(); }
+  void StopTimer() override {}
   void WaitMs(std::uint32_t ms) override { clock_.Advance(ms); }
 
  private:

@@ -117,6 +117,10 @@ TEST(ImageFile, ReadsRegularFilesUpToOneByteOverTheLimit) {
   fs::remove_all(dir);
 }
 
+ReconnectPrompt ReplugPrompt(std::string_view text) {
+  return {"VL", ReconnectKind::Replug, "Information", text, 2000};
+}
+
 // Reads what the board printed.
 std::string Contents(std::FILE* f) {
   std::fflush(f);
@@ -132,10 +136,10 @@ TEST(ConsoleBoard, OneBurnPrintsMessagesAsCaptionAndText) {
   BurnState state;
   {
     ConsoleBoard board(true, out, err);
-    ConsoleOperator op(board, board.Add("ttyUSB0", state), "Please REPLUG");
+    ConsoleOperator op(board, board.Add("ttyUSB0", state));
     op.ShowMessage("ERROR", "CANNOT open USB Port!!!\nNo permission", MessageIcon::Error);
     EXPECT_TRUE(op.EndedInError());
-    op.ShowMessage("Information", "Please REPLUG", MessageIcon::Information);
+    EXPECT_TRUE(op.Prompt(ReplugPrompt("Please REPLUG")));
     EXPECT_TRUE(op.EndedInError()) << "a prompt is no end of the burn";
     op.ShowMessage("Information", "Firmware update is SUCCESSFUL", MessageIcon::Information);
     EXPECT_FALSE(op.EndedInError());
@@ -155,7 +159,6 @@ TEST(ConsoleBoard, EachErrorGetsOneHintLineUnderItsMessage) {
   const struct {
     std::string family, text;
     MessageIcon icon = MessageIcon::Error;
-    bool stopFirst = false;
   } cases[] = {
       {"image too large", std::string(vl.sizeMessage)},
       {"image too small", std::string(ModelAt(*FindModel("ZN500")).minSizeMessage)},
@@ -173,7 +176,7 @@ TEST(ConsoleBoard, EachErrorGetsOneHintLineUnderItsMessage) {
       {"boot loader of another model", std::string(kMsgPlcTypeWrong)},
       {"boot loader silent", std::string(kMsgNoErase)},
       {"transfer failed", std::string(kMsgFwFailed)},
-      {"stopped", std::string(kMsgFwFailed), MessageIcon::Error, true},
+      {"stopped", std::string(kMsgBurnStopped)},
       {"success", std::string(vl.successText), MessageIcon::Information},
   };
   for (const auto& c : cases) {
@@ -183,11 +186,10 @@ TEST(ConsoleBoard, EachErrorGetsOneHintLineUnderItsMessage) {
     BurnState state;
     {
       ConsoleBoard board(true, out, err);
-      ConsoleOperator op(board, board.Add("ttyUSB0", state), "");
-      if (c.stopFirst) board.Stop(2);
+      ConsoleOperator op(board, board.Add("ttyUSB0", state));
       op.ShowMessage(caption, c.text, c.icon);
     }
-    const std::string shown = c.stopFirst ? std::string(kMsgBurnStopped) : c.text;
+    const std::string& shown = c.text;
     const std::size_t newline = shown.find('\n');
     EXPECT_EQ(Contents(out), caption + ": " + shown.substr(0, newline) + "\n") << c.family;
     std::string wanted = newline == std::string::npos ? "" : shown.substr(newline + 1) + "\n";
@@ -204,11 +206,11 @@ TEST(ConsoleBoard, EachErrorGetsOneHintLineUnderItsMessage) {
   BurnState a, b;
   {
     ConsoleBoard board(true, out, err);
-    ConsoleOperator opA(board, board.Add("A", a), "Replug");
-    ConsoleOperator opB(board, board.Add("B", b), "Replug");
+    ConsoleOperator opA(board, board.Add("A", a));
+    ConsoleOperator opB(board, board.Add("B", b));
     opB.ShowMessage("ERROR", kMsgFwFailed, MessageIcon::Error);
     board.BurnEnded(1);
-    opA.ShowMessage("Information", "Replug", MessageIcon::Information);
+    opA.Prompt(ReplugPrompt("Replug"));
   }
   EXPECT_EQ(Contents(out), "B: ERROR: " + std::string(kMsgFwFailed) + "\nA: Information: Replug\n");
   EXPECT_EQ(Contents(err), "B: " + std::string(HintFor(kMsgFwFailed)) + "\n");
@@ -248,11 +250,11 @@ TEST(ConsoleBoard, PromptIsAskedOnceForAllBurnsThatNeedIt) {
   BurnState a, b, c;
   {
     ConsoleBoard board(true, out, err);
-    ConsoleOperator opA(board, board.Add("A", a), "Replug");
-    ConsoleOperator opB(board, board.Add("B", b), "Replug");
-    ConsoleOperator opC(board, board.Add("C", c), "Replug");
-    std::thread ta([&] { opA.ShowMessage("Information", "Replug", MessageIcon::Information); });
-    std::thread tb([&] { opB.ShowMessage("Information", "Replug", MessageIcon::Information); });
+    ConsoleOperator opA(board, board.Add("A", a));
+    ConsoleOperator opB(board, board.Add("B", b));
+    ConsoleOperator opC(board, board.Add("C", c));
+    std::thread ta([&] { opA.Prompt(ReplugPrompt("Replug")); });
+    std::thread tb([&] { opB.Prompt(ReplugPrompt("Replug")); });
     // C never needs the prompt: its end releases the two waiting burns.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     opC.ShowMessage("ERROR", "PLC type is WRONG", MessageIcon::Error);
@@ -263,44 +265,34 @@ TEST(ConsoleBoard, PromptIsAskedOnceForAllBurnsThatNeedIt) {
   EXPECT_EQ(Contents(out), "C: ERROR: PLC type is WRONG\nA, B: Information: Replug\n");
 }
 
-// A link that only records whether it was interrupted.
-struct InterruptibleLink : Link {
-  std::size_t Write(const std::uint8_t*, std::size_t) override { return 0; }
-  std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
-  bool SetTimeouts(const CommTimeouts&) override { return true; }
-  bool ApplyLineProfile(const LineProfile&) override { return true; }
-  void Close() override {}
-  void Interrupt() override { interrupted = true; }
-  std::atomic<bool> interrupted{false};
-};
-
-// Stopped, every burn of the board is interrupted, stops waiting, and ends with the one message
-// that it was stopped; a success that had already come stands.
-TEST(ConsoleBoard, StopEndsEveryBurnWithTheStoppedMessage) {
+// Stopped, every burn of the board is told to stop, a prompt waiting for the others returns at
+// once unconfirmed, and a success that had already come stands.
+TEST(ConsoleBoard, StopTellsEveryBurnAndCutsItsPromptShort) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   BurnState a, b;
-  BurnControl controlA, controlB;
-  InterruptibleLink linkA, linkB;
-  controlA.Attach(&linkA);
-  controlB.Attach(&linkB);
+  std::atomic<int> told{0};
   {
     ConsoleBoard board(true, out, err);
-    ConsoleOperator opA(board, board.Add("A", a, &controlA), "Replug");
-    ConsoleOperator opB(board, board.Add("B", b, &controlB), "Replug");
-    std::thread pausing([&] { opA.WaitMs(60000); });
+    ConsoleOperator opA(board, board.Add("A", a, [&] { ++told; }));
+    ConsoleOperator opB(board, board.Add("B", b, [&] { ++told; }));
+    std::atomic<bool> confirmed{true};
+    // A waits at the prompt for B, which never comes to it.
+    std::thread prompting([&] { confirmed = opA.Prompt(ReplugPrompt("Replug")); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const auto stopped = std::chrono::steady_clock::now();
     board.Stop(15);
-    pausing.join();
+    prompting.join();
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
-    EXPECT_TRUE(linkA.interrupted && linkB.interrupted);
+    EXPECT_FALSE(confirmed);
+    EXPECT_EQ(told, 2);
     EXPECT_EQ(board.StopSignal(), 15);
     board.Stop(2);  // a second signal changes nothing
     EXPECT_EQ(board.StopSignal(), 15);
+    EXPECT_EQ(told, 2);
 
-    opA.ShowMessage("Information", "Replug", MessageIcon::Information);  // not asked any more
-    opA.ShowMessage("ERROR", "NO RESPONSE @ State 1", MessageIcon::Error);
+    EXPECT_FALSE(opA.Prompt(ReplugPrompt("Replug")));  // not asked any more
+    opA.ShowMessage("ERROR", kMsgBurnStopped, MessageIcon::Error);
     opB.ShowMessage("Information", "Firmware update is SUCCESSFUL", MessageIcon::Information);
     EXPECT_TRUE(opA.EndedInError());
     EXPECT_FALSE(opB.EndedInError());

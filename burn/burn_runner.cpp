@@ -48,8 +48,8 @@ bool BurnRunner::Start(Job job, Ended ended) {
   control_.Reset();
   clock_ = std::thread([this] { Tick(); });
   worker_ = std::thread([this, job, ended = std::move(ended)] {
-    BurnSession session{state_,     job.selection, *timed_,         job.opener,
-                        job.image, &control_,      job.recording};
+    BurnSession session{state_,    job.selection, *timed_,      job.opener,
+                        job.image, &control_,     job.recording};
     BurnOutcome outcome = StartBurn(session);
     StopTimer();
     clock_.join();

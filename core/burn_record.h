@@ -14,6 +14,7 @@ struct RecordFacts {
   std::string host;
   std::string imageName;
   std::string imageSha256;  // lower-case hex
+  std::string slot = {};    // where a station found the PLC; empty outside a station
 };
 
 // The phases the record times, in the order a burn normally passes them.

@@ -1,5 +1,7 @@
 #include <libusb.h>
 
+#include <string>
+
 #include "link/usb_boundary.h"
 
 namespace plcburn {
@@ -78,6 +80,14 @@ class LibusbBoundary final : public UsbBoundary {
     list_ = nullptr;
   }
 
+  std::string PortPath(UsbDeviceId id) override {
+    auto* device = reinterpret_cast<libusb_device*>(id);
+    std::uint8_t ports[8];
+    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
+    if (count < 0) return {};
+    return UsbPortPathName(libusb_get_bus_number(device), ports, count);
+  }
+
   int Open(UsbDeviceId id, UsbHandle* handle) override {
     libusb_device_handle* h = nullptr;
     const int rc = libusb_open(reinterpret_cast<libusb_device*>(id), &h);
@@ -123,6 +133,12 @@ class LibusbBoundary final : public UsbBoundary {
 };
 
 }  // namespace
+
+std::string UsbPortPathName(int bus, const std::uint8_t* ports, int count) {
+  std::string name = "usb:" + std::to_string(bus);
+  for (int i = 0; i < count; ++i) name += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+  return name;
+}
 
 std::shared_ptr<UsbBoundary> MakeLibusbBoundary() {
   return std::make_shared<LibusbBoundary>();

@@ -10,7 +10,7 @@ OpenResult SystemLinkOpener::OpenCom(const std::string& portName) {
 }
 
 OpenResult SystemLinkOpener::OpenUsb() {
-  return OpenUsbLink();
+  return usbPortPath_.empty() ? OpenUsbLink() : OpenUsbLinkAt(usbPortPath_);
 }
 
 }  // namespace plcburn

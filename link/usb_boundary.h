@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace plcburn {
@@ -50,6 +51,10 @@ class UsbBoundary {
   virtual std::optional<std::vector<UsbDeviceEntry>> ListDevices() = 0;
   virtual void ReleaseDevices() = 0;
 
+  // Where the device is plugged, "usb:BUS-PORT.PORT...": it stays the same across a re-plug into
+  // the same socket, while the device number changes. Empty where the platform cannot tell.
+  virtual std::string PortPath(UsbDeviceId /*id*/) { return {}; }
+
   virtual int Open(UsbDeviceId id, UsbHandle* handle) = 0;
   virtual void Close(UsbHandle handle) = 0;
 
@@ -68,5 +73,8 @@ class UsbBoundary {
 
 // The boundary over libusb-1.0. If libusb cannot start, every listing finds no device set.
 std::shared_ptr<UsbBoundary> MakeLibusbBoundary();
+
+// "usb:" and the bus and hub ports, as PortPath names them.
+std::string UsbPortPathName(int bus, const std::uint8_t* ports, int count);
 
 }  // namespace plcburn

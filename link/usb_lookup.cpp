@@ -15,7 +15,8 @@ bool MatchesUsbMarker(std::uint16_t idVendor, std::uint16_t idProduct) {
   return std::string_view(ids) == kUsbMarker;
 }
 
-OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs) {
+OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs,
+                       std::string_view portPath) {
   OpenResult result;
   // No device set ends the lookup with nothing found.
   const auto devices = usb->ListDevices();
@@ -23,6 +24,7 @@ OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs) {
   bool accessDenied = false;
   for (const UsbDeviceEntry& device : *devices) {
     if (!MatchesUsbMarker(device.idVendor, device.idProduct)) continue;
+    if (!portPath.empty() && usb->PortPath(device.id) != portPath) continue;
     UsbHandle handle = kNoUsbHandle;
     const int rc = usb->Open(device.id, &handle);
     accessDenied = accessDenied || rc == kUsbErrorAccess;
@@ -37,6 +39,10 @@ OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs) {
 
 OpenResult OpenUsbLink() {
   return OpenUsbLink(MakeLibusbBoundary());
+}
+
+OpenResult OpenUsbLinkAt(std::string_view portPath) {
+  return OpenUsbLink(MakeLibusbBoundary(), {}, portPath);
 }
 
 }  // namespace plcburn

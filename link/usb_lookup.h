@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "link/link.h"
 #include "link/usb_boundary.h"
@@ -26,6 +27,8 @@ bool MatchesUsbMarker(std::uint16_t idVendor, std::uint16_t idProduct);
 
 // OpenUsbLink on the given boundary. With no link, `reason` names a missing permission when a
 // matching device refused to open for lack of it.
-OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs = {});
+// With a `portPath`, only the device plugged there is taken.
+OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs = {},
+                       std::string_view portPath = {});
 
 }  // namespace plcburn

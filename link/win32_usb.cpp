@@ -112,4 +112,9 @@ OpenResult OpenUsbLink() {
   return OpenUsbLink(SystemSetupApi());
 }
 
+// The device paths carry no socket here: the first PLC found is the one.
+OpenResult OpenUsbLinkAt(std::string_view) {
+  return OpenUsbLink();
+}
+
 }  // namespace plcburn

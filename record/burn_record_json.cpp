@@ -55,6 +55,7 @@ Json RecordJson(const BurnRecord& r) {
   j["version"] = r.version;
   j["host"] = OrNull(r.facts.host);
   j["port"] = r.port;
+  if (!r.facts.slot.empty()) j["slot"] = r.facts.slot;
   j["link"] = r.usb ? "usb" : "serial";
   j["model"] = r.model;
   j["image"] = {{"name", OrNull(r.facts.imageName)},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 
 #include "core/catalogue.h"
@@ -46,6 +47,24 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
       o.json = true;
     } else if (a == "--no-log") {
       o.noLog = true;
+    } else if (a == "--watch") {
+      if (o.watchMode) return {std::nullopt, "--watch given twice"};
+      o.watchMode = true;
+      // Every following argument that is not an option is a slot.
+      while (i + 1 < args.size() && !args[i + 1].starts_with("-")) o.watch.push_back(args[++i]);
+      if (o.watch.empty()) problem = "--watch needs at least one slot";
+    } else if (a == "--replug-timeout") {
+      std::string seconds;
+      problem = value(seconds, "a number of seconds");
+      if (problem.empty()) {
+        char* end = nullptr;
+        const long n = std::strtol(seconds.c_str(), &end, 10);
+        if (*end != '\0' || n < 1 || n > 3600)
+          problem = "--replug-timeout needs a number of seconds from 1 to 3600, not " + seconds;
+        o.replugTimeoutS = static_cast<int>(n);
+      }
+    } else if (a == "--now") {
+      o.now = true;
     } else if (a == "--list-ports") {
       o.listPorts = true;
     } else if (a == "--build-model") {
@@ -61,6 +80,11 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   }
   if (!o.model.empty() && o.image.empty()) return {std::nullopt, "--model needs --image"};
   if (!o.log.empty() && o.noLog) return {std::nullopt, "--log and --no-log exclude each other"};
+  if (o.watchMode && !o.ports.empty())
+    return {std::nullopt, "--watch and --port exclude each other: the slots name the ports"};
+  if (!o.watchMode &&
+      (o.now || std::find(args.begin(), args.end(), "--replug-timeout") != args.end()))
+    return {std::nullopt, "--now and --replug-timeout belong to --watch"};
   if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};
   return {o, ""};
 }

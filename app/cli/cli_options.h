@@ -18,6 +18,10 @@ struct CliOptions {
   std::string log;                 // the burn log instead of the default one
   bool noLog = false;              // no burn log at all
   bool listPorts = false;
+  std::vector<std::string> watch;  // station mode: the slots to watch
+  bool watchMode = false;
+  int replugTimeoutS = 60;  // station mode: how long a re-plug may take
+  bool now = false;         // station mode: burn what is plugged in at the start too
   bool buildModel = false;  // print the model this build serves
   bool help = false;
   bool version = false;
@@ -46,6 +50,8 @@ ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
 inline constexpr const char* kCliUsage =
     "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes] [--json]\n"
     "                   [--log FILE | --no-log] [--list-ports]\n"
+    "       plcburn-cli --watch SLOT... [--model NAME] [--image FILE] [--replug-timeout S]\n"
+    "                   [--now] [--json] [--log FILE | --no-log]\n"
     "       plcburn-cli --help for more\n";
 
 }  // namespace plcburn

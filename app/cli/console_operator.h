@@ -10,14 +10,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/cli/enter_key.h"
-#include <functional>
-
 #include "app/cli/json_events.h"
 #include "core/burn_state.h"
 #include "core/operator.h"

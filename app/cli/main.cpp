@@ -20,6 +20,9 @@
 #include "app/cli/console_operator.h"
 #include "app/cli/image_file.h"
 #include "app/cli/stop_signals.h"
+#ifdef PLCBURN_STATION
+#include "app/cli/station_command.h"
+#endif
 #include "app/version_text.h"
 #include "burn/burn_runner.h"
 #include "core/memory_image.h"
@@ -101,7 +104,7 @@ int main(int argc, char** argv) {
   }
   const std::span<const std::uint8_t> imageBytes =
       options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
-  if (!model.reconnectPrompt.empty() && !options.yes && !StdinIsTerminal()) {
+  if (!model.reconnectPrompt.empty() && !options.yes && !options.watchMode && !StdinIsTerminal()) {
     return UsageError("the " + std::string(model.name) + " asks the operator to act during the " +
                       "burn, and standard input is not a terminal: give --yes to go on without " +
                       "asking");
@@ -131,6 +134,11 @@ int main(int argc, char** argv) {
       options.image.empty() ? std::string(BuiltinImageName())
                             : std::filesystem::path(options.image).filename().string(),
       options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes)};
+#ifdef PLCBURN_STATION
+  if (options.watchMode) return RunStation(options, row, imageBytes, facts, log ? &*log : nullptr);
+#else
+  if (options.watchMode) return UsageError("--watch is not available on this system yet");
+#endif
   JsonEvents events(stdout);
 
   // One burn per port, each with its own state and record, all on the same image.
@@ -176,10 +184,11 @@ int main(int argc, char** argv) {
     board.Start();
     for (std::size_t i = 0; i < burns.size(); ++i) {
       PortBurn& b = *burns[i];
-      b.runner->Start({b.selection, opener, b.image, &b.recording}, [&board, &b, i](const BurnOutcome&) {
-        board.BurnEnded(i);
-        b.journal.SendResult();
-      });
+      b.runner->Start({b.selection, opener, b.image, &b.recording},
+                      [&board, &b, i](const BurnOutcome&) {
+                        board.BurnEnded(i);
+                        b.journal.SendResult();
+                      });
     }
     for (const auto& b : burns) b->runner->Wait();
     board.Finish();

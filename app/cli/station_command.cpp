@@ -1,0 +1,209 @@
+#include "app/cli/station_command.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "app/cli/json_events.h"
+#include "app/cli/stop_signals.h"
+#include "burn/station.h"
+#include "core/message_help.h"
+#include "link/slot_watch.h"
+#include "link/system_opener.h"
+
+namespace plcburn {
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitSignalBase = 128;
+
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+  return _isatty(_fileno(stream)) != 0;
+#else
+  return isatty(fileno(stream)) != 0;
+#endif
+}
+
+// What the station shows on a terminal: one live line per slot and device, and the totals. Not
+// on a terminal: a line for each change; with --json, the events of every device.
+class StationLines : public StationView {
+ public:
+  StationLines(const std::vector<std::string>& slots, JsonEvents* events)
+      : slots_(slots), events_(events), live_(events == nullptr && IsTerminal(stderr)) {}
+  ~StationLines() override { Finish(); }
+
+  void Start(const Station& station) {
+    station_ = &station;
+    started_ = std::time(nullptr);
+    if (live_) reporter_ = std::thread([this] { Report(); });
+  }
+  void Finish() {
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    wake_.notify_all();
+    if (reporter_.joinable()) reporter_.join();
+  }
+
+  void Changed(const std::string& device, SlotState state, std::string_view note) override {
+    if (events_ != nullptr || live_) return;
+    std::lock_guard lock(mutex_);
+    std::fprintf(stderr, "%s: %s%s%.*s\n", device.c_str(),
+                 std::string(SlotStateName(state)).c_str(), note.empty() ? "" : ": ",
+                 static_cast<int>(note.size()), note.data());
+    std::fflush(stderr);
+  }
+  void Message(const std::string& device, std::string_view caption,
+               std::string_view text) override {
+    if (events_ != nullptr) return events_->Message(device, caption, text);
+    std::lock_guard lock(mutex_);
+    ClearLive();
+    const std::string_view first = text.substr(0, text.find('\n'));
+    std::printf("%s: %.*s: %.*s\n", device.c_str(), static_cast<int>(caption.size()),
+                caption.data(), static_cast<int>(first.size()), first.data());
+    std::fflush(stdout);
+    if (first.size() < text.size())
+      std::fprintf(stderr, "%s: %.*s\n", device.c_str(),
+                   static_cast<int>(text.size() - first.size() - 1),
+                   text.data() + first.size() + 1);
+    if (const std::string_view hint = HintFor(text); !hint.empty())
+      std::fprintf(stderr, "%s: %.*s\n", device.c_str(), static_cast<int>(hint.size()),
+                   hint.data());
+  }
+  void Prompt(const std::string& device, const ReconnectPrompt& prompt) override {
+    if (events_ != nullptr) events_->Prompt(device, prompt.caption, prompt.text);
+  }
+  void Result(const std::string& device, const BurnRecord& record) override {
+    if (events_ != nullptr) events_->Result(device, record);
+  }
+
+ private:
+  void ClearLive() {
+    if (live_ && drawn_ > 0) {
+      std::fprintf(stderr, "\x1b[%dA\r\x1b[J", drawn_);
+      drawn_ = 0;
+    }
+  }
+
+  std::string Line(const Station::DeviceStatus& d) const {
+    char text[160];
+    switch (d.state) {
+      case SlotState::Burning:
+        std::snprintf(text, sizeof text, "burning %-11s %3d%%  errors %d/%d  %ds%s%s",
+                      std::string(PhaseWord(d.flashStatus)).c_str(), d.progress, d.errCounter,
+                      d.totalErrCounter, d.elapsedTime, d.note.empty() ? "" : "  ", d.note.c_str());
+        break;
+      case SlotState::Replug:
+        std::snprintf(text, sizeof text, "waiting for the re-plug  %ds", d.elapsedTime);
+        break;
+      case SlotState::Ok: std::snprintf(text, sizeof text, "OK: %s", d.note.c_str()); break;
+      case SlotState::Failed: std::snprintf(text, sizeof text, "FAILED: %s", d.note.c_str()); break;
+      case SlotState::Empty: std::snprintf(text, sizeof text, "empty"); break;
+    }
+    return d.device + "  " + text;
+  }
+
+  void Report() {
+    std::unique_lock lock(mutex_);
+    while (!finished_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(200));
+      const auto devices = station_->Devices();
+      const auto totals = station_->CurrentTotals();
+      ClearLive();
+      std::vector<bool> busy(slots_.size());
+      for (const auto& d : devices) busy[d.slot] = true;
+      for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (!busy[i]) std::fprintf(stderr, "%s  empty\x1b[K\n", slots_[i].c_str()), ++drawn_;
+      for (const auto& d : devices) std::fprintf(stderr, "%s\x1b[K\n", Line(d).c_str()), ++drawn_;
+      char since[32];
+      std::strftime(since, sizeof since, "%Y-%m-%d %H:%M", std::localtime(&started_));
+      std::fprintf(stderr, "burned %d, failed %d since %s\x1b[K\n", totals.burned, totals.failed,
+                   since);
+      ++drawn_;
+      std::fflush(stderr);
+    }
+  }
+
+  const std::vector<std::string> slots_;
+  JsonEvents* const events_;
+  const bool live_;
+  const Station* station_ = nullptr;
+  std::time_t started_ = 0;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool finished_ = false;
+  int drawn_ = 0;
+  std::thread reporter_;
+};
+
+}  // namespace
+
+int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const std::uint8_t> image,
+               const RecordFacts& facts, BurnJournal* log) {
+  const ModelRules& model = ModelAt(modelRow);
+  for (const std::string& slot : options.watch) {
+    std::string problem = SlotProblem(slot);
+    if (problem.empty() && slot == "USB" && !model.IsUsb())
+      problem = "slot USB: the " + std::string(model.name) + " is not reached over USB";
+    if (!problem.empty()) {
+      std::fprintf(stderr, "plcburn-cli: %s\n", problem.c_str());
+      return kExitUsage;
+    }
+  }
+  std::string error;
+  const std::unique_ptr<SlotWatch> watch = MakeSystemSlotWatch(options.watch, &error);
+  if (!watch) {
+    std::fprintf(stderr, "plcburn-cli: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  JsonEvents events(stdout);
+  StationLines lines(options.watch, options.json ? &events : nullptr);
+  StationConfig config;
+  config.slots = options.watch;
+  config.modelRow = modelRow;
+  config.image = image;
+  config.facts = facts;
+  config.log = log;
+  config.replugTimeout = std::chrono::seconds(options.replugTimeoutS);
+  config.burnPresentAtStart = options.now;
+  Station station(
+      config, *watch,
+      [](const SlotDevice& device) -> std::unique_ptr<LinkOpener> {
+        return device.usb ? std::make_unique<SystemLinkOpener>(device.port)
+                          : std::make_unique<SystemLinkOpener>();
+      },
+      lines);
+  std::fprintf(stderr, "plcburn-cli: station for the %s, image of %zu bytes, on %zu slot%s\n",
+               std::string(model.name).c_str(), image.size(), options.watch.size(),
+               options.watch.size() == 1 ? "" : "s");
+  std::atomic<int> stopSignal{0};
+  {
+    StopSignals stopSignals([&](int signal) {
+      int none = 0;
+      stopSignal.compare_exchange_strong(none, signal);
+      station.Stop();
+    });
+    lines.Start(station);
+    station.Run();
+    lines.Finish();
+  }
+  const auto totals = station.CurrentTotals();
+  if (!options.json) std::printf("Station: burned %d, failed %d\n", totals.burned, totals.failed);
+  return kExitSignalBase + stopSignal.load();
+}
+
+}  // namespace plcburn

@@ -1,0 +1,16 @@
+#pragma once
+// plcburn-cli --watch: a burning station on the slots given, until a signal ends it.
+
+#include <span>
+
+#include "app/cli/cli_options.h"
+#include "core/burn_record.h"
+
+namespace plcburn {
+
+// The exit status: 128 + the signal that ended the station, 2 for a usage error, 1 when the
+// device events cannot be watched.
+int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const std::uint8_t> image,
+               const RecordFacts& facts, BurnJournal* log);
+
+}  // namespace plcburn

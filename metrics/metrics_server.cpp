@@ -1,7 +1,9 @@
 #include "metrics/metrics_server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace plcburn {
@@ -13,6 +15,7 @@ constexpr std::size_t kThreads = 8;
 // Time a client has to send its request, and a slow reader to take the answer.
 constexpr int kIoTimeoutSeconds = 2;
 constexpr std::size_t kMaxRequestBody = 1024;
+constexpr int kListenQueue = 256;
 constexpr const char* kExpositionType = "text/plain; version=0.0.4; charset=utf-8";
 
 }  // namespace
@@ -31,6 +34,13 @@ bool MetricsServer::Start(const MetricsAddress& at) {
   s.set_read_timeout(kIoTimeoutSeconds, 0);
   s.set_write_timeout(kIoTimeoutSeconds, 0);
   s.set_keep_alive_max_count(1);
+  // The library's default lets a second program bind the same port and take half the scrapes;
+  // reusing an address only lets a restarted station have its port back at once.
+  s.set_socket_options([this](socket_t sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listening_ = sock;
+  });
   s.set_payload_max_length(kMaxRequestBody);
   s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
     res.set_content(metrics_.Render(), kExpositionType);
@@ -45,15 +55,22 @@ bool MetricsServer::Start(const MetricsAddress& at) {
   s.Delete("/metrics", notAllowed);
   s.Options("/metrics", notAllowed);
 
+  // The library says only whether it could; errno may say why (a name that does not resolve
+  // leaves it alone).
+  errno = 0;
   const bool bound =
       at.port == 0 ? (port_ = s.bind_to_any_port(at.host)) > 0 : s.bind_to_port(at.host, at.port);
   if (!bound) {
+    const int why = errno;
     error_ = "cannot serve the metrics at " + at.host + ":" + std::to_string(at.port) + ": " +
-             std::strerror(errno);
+             (why != 0 ? std::strerror(why) : "no such address");
     server_.reset();
     return false;
   }
   if (at.port != 0) port_ = at.port;
+  // The packaged library listens with a queue of 5: a burst of clients would have most of their
+  // connections dropped and retried seconds later. Listening again only makes the queue longer.
+  ::listen(listening_, kListenQueue);
   // The server's stop() does nothing until its loop runs: wait for the loop (or its end).
   listenEnded_ = false;
   listener_ = std::thread([this, &s] {

@@ -37,6 +37,7 @@ class MetricsServer {
   std::unique_ptr<httplib::Server> server_;
   std::thread listener_;
   std::atomic<bool> listenEnded_{false};
+  int listening_ = -1;  // the listening socket, once bound
   int port_ = 0;
   std::string error_;
 };

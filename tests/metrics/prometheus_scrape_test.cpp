@@ -2,12 +2,9 @@
 // simulator, and its query API gives back what the burns' records say.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -16,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "metrics/metrics_journal.h"
 #include "metrics/metrics_server.h"
@@ -26,76 +24,18 @@ extern char** environ;
 namespace plcburn {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Json = nlohmann::json;
-
-// A port nobody listens on now, for a program that takes its port on its command line.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof at;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
-                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size) == 0;
-  ::close(fd);
-  return ok ? ntohs(at.sin_port) : 0;
+// The query's answer as {value of the label `by`: sample}; empty while Prometheus cannot say.
+std::map<std::string, std::string> Query(int prometheusPort, const char* query, const char* by) {
+  httplib::Client client("127.0.0.1", prometheusPort);
+  client.set_read_timeout(5);
+  const auto r = client.Get("/api/v1/query", httplib::Params{{"query", query}}, httplib::Headers{});
+  std::map<std::string, std::string> values;
+  const auto j = nlohmann::json::parse(r ? r->body : "", nullptr, false);
+  if (!j.is_discarded() && j.contains("data"))
+    for (const auto& series : j["data"]["result"])
+      values[series["metric"][by]] = series["value"][1];
+  return values;
 }
-
-// Prometheus on 127.0.0.1, scraping `target` every second, with its storage in `folder`.
-class PrometheusServer {
- public:
-  PrometheusServer(const std::filesystem::path& folder, int target) : port_(FreePort()) {
-    std::ofstream(folder / "prometheus.yml") << "global:\n"
-                                                "  scrape_interval: 1s\n"
-                                                "scrape_configs:\n"
-                                                "  - job_name: plcburn\n"
-                                                "    static_configs:\n"
-                                                "      - targets: ['127.0.0.1:"
-                                             << target << "']\n";
-    const std::string args[] = {
-        "prometheus",
-        "--config.file=" + (folder / "prometheus.yml").string(),
-        "--storage.tsdb.path=" + (folder / "data").string(),
-        "--web.listen-address=127.0.0.1:" + std::to_string(port_),
-        "--log.level=warn",
-    };
-    char* argv[std::size(args) + 1] = {};
-    for (std::size_t i = 0; i < std::size(args); ++i) argv[i] = const_cast<char*>(args[i].c_str());
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    const std::string log = (folder / "prometheus.log").string();
-    posix_spawn_file_actions_addopen(&files, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (::posix_spawnp(&pid_, "prometheus", &files, nullptr, argv, environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&files);
-  }
-  ~PrometheusServer() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  bool Started() const { return pid_ > 0 && port_ > 0; }
-
-  // The query's result as {label value of `by`: sample value}; empty while Prometheus cannot say.
-  std::map<std::string, std::string> Query(const std::string& query, const std::string& by) {
-    httplib::Client client("127.0.0.1", port_);
-    client.set_connection_timeout(2);
-    client.set_read_timeout(5);
-    const httplib::Result r =
-        client.Get("/api/v1/query", httplib::Params{{"query", query}}, httplib::Headers{});
-    std::map<std::string, std::string> values;
-    if (!r || r->status != 200) return values;
-    const Json j = Json::parse(r->body, nullptr, false);
-    if (j.is_discarded() || !j.contains("data")) return values;
-    for (const Json& series : j["data"]["result"])
-      values[series["metric"].value(by, "")] = series["value"][1].get<std::string>();
-    return values;
-  }
-
- private:
-  pid_t pid_ = 0;
-  int port_;
-};
 
 // One burn on the simulator, in a slot, as the station reports it.
 void BurnInSlot(StationMetrics& metrics, const std::string& slot, testing::Bench& bench) {
@@ -108,40 +48,54 @@ void BurnInSlot(StationMetrics& metrics, const std::string& slot, testing::Bench
 }
 
 TEST(Prometheus, ScrapesTheBurnsOfAStation) {
-  if (std::system("command -v prometheus >/dev/null") != 0) GTEST_SKIP() << "no prometheus";
+  if (std::system("command -v prometheus >/dev/null && command -v promtool >/dev/null") != 0)
+    GTEST_SKIP() << "Prometheus is not installed";
   const auto folder =
       std::filesystem::temp_directory_path() / ("plcburn-prometheus-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
-
   StationMetrics metrics({"0.2.0", "VL_test.bin", std::string(64, 'c')});
+  MetricsServer station(metrics), spare(metrics);
+  ASSERT_TRUE(station.Start({"127.0.0.1", 0}) && spare.Start({"127.0.0.1", 0}));
+  const int port = spare.Port();  // Prometheus's, once this server lets go of it
+  spare.Stop();
+  std::ofstream(folder / "prometheus.yml")
+      << "global: {scrape_interval: 1s}\nscrape_configs: [{job_name: plcburn, static_configs: "
+      << "[{targets: ['127.0.0.1:" << station.Port() << "']}]}]\n";
+  std::string args[] = {"prometheus", "--config.file=" + (folder / "prometheus.yml").string(),
+                        "--storage.tsdb.path=" + (folder / "data").string(),
+                        "--web.listen-address=127.0.0.1:" + std::to_string(port),
+                        "--log.level=error"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t prometheus = 0;
+  ASSERT_EQ(::posix_spawnp(&prometheus, "prometheus", nullptr, nullptr, argv.data(), environ), 0);
+
+  // The burns start once Prometheus has seen the station's slots.
   metrics.AddSlot("s1");
-  metrics.AddSlot("s2");
-  MetricsServer server(metrics);
-  ASSERT_TRUE(server.Start({"127.0.0.1", 0})) << server.Error();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(25);
+  while (Query(port, "plcburn_slot_state", "slot").empty() &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  testing::Bench good("VL", 50000), silent("QN4", 5000, testing::Faults({"silence"}));
+  BurnInSlot(metrics, "s1", good);
+  BurnInSlot(metrics, "s2", silent);
+  const std::map<std::string, std::string> expected{{"ok", "1"}, {"failed", "1"}};
   std::map<std::string, std::string> burns;
-  {
-    PrometheusServer prometheus(folder, server.Port());
-    ASSERT_TRUE(prometheus.Started());
-    // Prometheus is up once it has scraped the station's empty slots.
-    const auto deadline = Clock::now() + std::chrono::seconds(25);
-    while (prometheus.Query("plcburn_slot_state", "slot").size() < 2 && Clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-
-    testing::Bench good("VL", 50000);
-    testing::Bench silent("QN4", 5000, testing::Faults({"silence"}));
-    BurnInSlot(metrics, "s1", good);
-    BurnInSlot(metrics, "s2", silent);
-
-    const std::map<std::string, std::string> expected{{"ok", "1"}, {"failed", "1"}};
-    const std::string query = R"(sum by (result) (plcburn_burns_total{result=~"ok|failed"}))";
-    while (burns != expected && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      burns = prometheus.Query(query, "result");
-    }
+  while (burns != expected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    burns = Query(port, R"(sum by (result) (plcburn_burns_total{result=~"ok|failed"}))", "result");
   }
-  EXPECT_EQ(burns, (std::map<std::string, std::string>{{"ok", "1"}, {"failed", "1"}}))
-      << std::ifstream(folder / "prometheus.log").rdbuf();
+  ::kill(prometheus, SIGTERM);
+  ::waitpid(prometheus, nullptr, 0);
+  EXPECT_EQ(burns, expected);
+
+  // promtool finds nothing wrong in the scrape Prometheus read.
+  const auto scrape = httplib::Client("127.0.0.1", station.Port()).Get("/metrics");
+  ASSERT_TRUE(scrape);
+  std::FILE* promtool = ::popen("promtool check metrics", "w");
+  std::fwrite(scrape->body.data(), 1, scrape->body.size(), promtool);
+  EXPECT_EQ(::pclose(promtool), 0) << scrape->body;
   std::filesystem::remove_all(folder);
 }
 

@@ -1,18 +1,24 @@
 // Times full burns of a 426,032-byte image into plcsim on a pseudo-terminal and compares them
 // with the floor the wire allows: every byte both ways at its phase's line rate, plus the waits
 // the protocol fixes (the dummy-frame reads, the reconnect pause). Also the host time per block
-// exchange when plcsim answers at once.
+// exchange when plcsim answers at once. With --scraped, each model's line-rate burn is timed again
+// while its metrics are scraped often, in bursts, and with some requests left half-sent, to show
+// that the metrics endpoint does not slow a burn.
 //
-// usage: burn_bench PLCSIM [MODEL...]   (default models: QN4 VL)
+// usage: burn_bench PLCSIM [--scraped] [MODEL...]   (default models: QN4 VL)
 
 #include <fcntl.h>
+#include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -24,6 +30,8 @@
 #include "burn/start_burn.h"
 #include "core/memory_image.h"
 #include "link/serial_link.h"
+#include "metrics/metrics_journal.h"
+#include "metrics/metrics_server.h"
 #include "res/builtin_image.h"
 
 extern char** environ;
@@ -202,7 +210,8 @@ struct RunResult {
   std::vector<double> blocks;
 };
 
-RunResult Burn(const std::string& plcsim, const std::string& model, bool lineRate) {
+RunResult Burn(const std::string& plcsim, const std::string& model, bool lineRate,
+               BurnRecording* recording = nullptr) {
   RunResult r;
   std::string pty;
   const pid_t sim = StartSim(plcsim, model, lineRate, pty);
@@ -214,7 +223,7 @@ RunResult Burn(const std::string& plcsim, const std::string& model, bool lineRat
   MemoryImage image(BuiltinImage());
   BenchOperator ui(r.phases);
   MeasuringOpener opener(state, PtySpeed(pty), r.phases, r.blocks);
-  BurnSession session{state, selection, ui, opener, image};
+  BurnSession session{state, selection, ui, opener, image, nullptr, recording};
   const auto start = Clock::now();
   StartBurn(session);
   r.total = Seconds(Clock::now() - start);
@@ -223,6 +232,59 @@ RunResult Burn(const std::string& plcsim, const std::string& model, bool lineRat
   r.ok = !ui.failed;
   for (const auto& [name, f] : r.phases) r.floor += f.floor;
   if (!r.ok) std::fprintf(stderr, "%s: burn failed: %s\n", model.c_str(), ui.last.c_str());
+  return r;
+}
+
+// Scrapes a metrics server ten times a second (ten times what a Prometheus set to 1 s asks),
+// with a burst of 200 clients at once every 5 s, while some connections hang with half a request.
+class Scraper {
+ public:
+  explicit Scraper(int port) {
+    for (int& fd : stalled_) {
+      fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in at{
+          AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+      if (connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0) send(fd, "GET /met", 8, 0);
+    }
+    thread_ = std::thread([this, port] {
+      for (int tick = 1; !stop_; ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::vector<std::thread> burst;
+        for (int i = 0; i < (tick % 50 == 0 ? 200 : 1); ++i)
+          burst.emplace_back([this, port] {
+            if (httplib::Client("127.0.0.1", port).Get("/metrics")) ++scrapes_;
+          });
+        for (std::thread& t : burst) t.join();
+      }
+    });
+  }
+  ~Scraper() {
+    stop_ = true;
+    thread_.join();
+    for (const int fd : stalled_) close(fd);
+  }
+  long Scrapes() const { return scrapes_; }
+
+ private:
+  int stalled_[3] = {};
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<long> scrapes_{0};
+};
+
+// A line-rate burn whose record feeds a station's metrics while they are scraped.
+RunResult ScrapedBurn(const std::string& plcsim, const std::string& model, long& scrapes) {
+  StationMetrics metrics({"bench", "builtin", ""});
+  MetricsServer server(metrics);
+  if (!server.Start({"127.0.0.1", 0})) {
+    std::fprintf(stderr, "%s\n", server.Error().c_str());
+    return {};
+  }
+  MetricsJournal journal(metrics, "bench");
+  BurnRecording recording{journal, {}};
+  Scraper scraper(server.Port());
+  RunResult r = Burn(plcsim, model, true, &recording);
+  scrapes = scraper.Scrapes();
   return r;
 }
 
@@ -238,10 +300,12 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   using namespace plcburn;
   if (argc < 2) {
-    std::fprintf(stderr, "usage: burn_bench PLCSIM [MODEL...]\n");
+    std::fprintf(stderr, "usage: burn_bench PLCSIM [--scraped] [MODEL...]\n");
     return 2;
   }
   std::vector<std::string> models(argv + 2, argv + argc);
+  const bool scraped = !models.empty() && models.front() == "--scraped";
+  if (scraped) models.erase(models.begin());
   if (models.empty()) models = {"QN4", "VL"};
   int failures = 0;
   for (const std::string& model : models) {
@@ -257,6 +321,14 @@ int main(int argc, char** argv) {
                   f.measured, f.floor, f.floor > 0 ? f.measured / f.floor : 0.0);
     std::printf("  %-12s measured %7.3f s  floor %7.3f s  ratio %.4f\n", "whole burn", wire.total,
                 wire.floor, wire.total / wire.floor);
+    if (scraped) {
+      long scrapes = 0;
+      const RunResult busy = ScrapedBurn(argv[1], model, scrapes);
+      failures += busy.ok ? 0 : 1;
+      std::printf("  %-12s measured %7.3f s  floor %7.3f s  ratio %.4f  (%+.2f %%, %ld scrapes)\n",
+                  "scraped", busy.total, busy.floor, busy.total / busy.floor,
+                  (busy.total / busy.floor / (wire.total / wire.floor) - 1) * 100, scrapes);
+    }
     const RunResult host = Burn(argv[1], model, false);
     failures += host.ok ? 0 : 1;
     std::printf(

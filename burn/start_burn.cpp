@@ -29,11 +29,6 @@ std::uint64_t SystemClockMs() {
                                         .count());
 }
 
-// What decided a burn's end when no protocol step did.
-constexpr std::string_view kSizeCheck = "size check";
-constexpr std::string_view kOpen = "open";
-constexpr std::string_view kReopen = "reopen";
-
 class Burn {
  public:
   explicit Burn(BurnSession& s)
@@ -49,11 +44,12 @@ class Burn {
     record_.imageSize = ctx_.fileLength;
     s_.ui.SetStartEnabled(false);
     const std::uint32_t maxSize = model_.maxSize;
-    if (ctx_.fileLength > maxSize) return EndWithoutLink(kSizeCheck, model_.sizeMessage);
-    if (ctx_.fileLength < model_.minSize) return EndWithoutLink(kSizeCheck, model_.minSizeMessage);
+    if (ctx_.fileLength > maxSize) return EndWithoutLink(kStepSizeCheck, model_.sizeMessage);
+    if (ctx_.fileLength < model_.minSize)
+      return EndWithoutLink(kStepSizeCheck, model_.minSizeMessage);
     if (model_.TotalPackets(ctx_.fileLength) <= 0)
-      return EndWithoutLink(kSizeCheck, kMsgNoDataBlock);
-    if (!OpenLink()) return EndWithoutLink(kOpen, CannotOpenMessage());
+      return EndWithoutLink(kStepSizeCheck, kMsgNoDataBlock);
+    if (!OpenLink()) return EndWithoutLink(kStepOpen, CannotOpenMessage());
 
     RunAttempts();
     EndBurn();
@@ -74,7 +70,7 @@ class Burn {
       if (++appModeAttempts > kMaxAppModeAttempts)
         return Fail("ConfirmComm", status, kMsgNoBootLoader);
       if (!ApplicationPath()) return;
-      if (!Reconnect()) return Fail(kReopen, std::nullopt, CannotOpenMessage());
+      if (!Reconnect()) return Fail(kStepReopen, std::nullopt, CannotOpenMessage());
     }
   }
 

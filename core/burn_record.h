@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace plcburn {
 
@@ -16,6 +17,11 @@ struct RecordFacts {
   std::string imageSha256;  // lower-case hex
   std::string slot = {};    // where a station found the PLC; empty outside a station
 };
+
+// What decided a burn's end when no protocol step did, as `BurnRecord::Result::step` names it.
+inline constexpr std::string_view kStepSizeCheck = "size check";  // before any port was opened
+inline constexpr std::string_view kStepOpen = "open";
+inline constexpr std::string_view kStepReopen = "reopen";
 
 // The phases the record times, in the order a burn normally passes them.
 enum class BurnPhase { Handshake, Reconnect, Erase, Transfer };

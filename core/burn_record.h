@@ -14,6 +14,9 @@ struct RecordFacts {
   std::string host;
   std::string imageName;
   std::string imageSha256;  // lower-case hex
+  // Of an image signed by a trusted key: the minisign key id and the signature's trusted comment.
+  std::string signingKeyId = {};
+  std::string trustedComment = {};
 };
 
 // The phases the record times, in the order a burn normally passes them.

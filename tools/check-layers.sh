@@ -1,6 +1,6 @@
 #!/bin/sh
 # Fails when a folder includes a header of a folder above it. Bottom to top: core, link, proto,
-# burn, then app and sim (which never include each other); res and record sit on core alone, and
+# burn, then app and sim (which never include each other); res, record and trust sit on core alone, and
 # so does the troubleshooting guide's generator in docs.
 set -eu
 cd "$(dirname "$0")/.."
@@ -23,8 +23,9 @@ check proto 'core|link|proto'
 check burn 'core|link|proto|burn'
 check res 'core|res'
 check record 'core|record'
+check trust 'core|trust'
 check sim 'core|link|proto|sim'
-check app 'core|link|proto|burn|res|record|app'
+check app 'core|link|proto|burn|res|record|trust|app'
 check docs 'core'
 [ "$status" -eq 0 ] && echo "layering: no folder includes one above it"
 exit "$status"

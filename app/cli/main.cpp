@@ -20,6 +20,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
 #include "app/cli/image_file.h"
+#include "app/cli/image_trust.h"
 #include "app/cli/stop_signals.h"
 #include "app/version_text.h"
 #include "burn/burn_control.h"
@@ -79,6 +80,7 @@ int main(int argc, char** argv) {
     std::fputs((options.help ? CliHelpText() : VersionText()).c_str(), stdout);
     return kExitSuccess;
   }
+  if (!options.verifyImage.empty()) return VerifyImageCommand(options);
 
   const ModelChoice choice = ChooseModel(options, ModelFromImageName(BuiltinImageName()));
   if (!choice.row) return UsageError(choice.error);
@@ -96,10 +98,13 @@ int main(int argc, char** argv) {
 
   // Everything below is refused before any port is opened.
   std::vector<std::uint8_t> fileImage;
+  ImageTrust trust;
   if (!options.image.empty()) {
     ImageFile file = ReadImageFile(options.image, model.maxSize);
     if (!file.bytes) return UsageError(file.error);
     fileImage = std::move(*file.bytes);
+    trust = CheckImageForBurn(options, fileImage, model.maxSize);
+    if (!trust.accepted) return UsageError(trust.error);
   }
   const std::span<const std::uint8_t> imageBytes =
       options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
@@ -132,7 +137,8 @@ int main(int argc, char** argv) {
       HostName(),
       options.image.empty() ? std::string(BuiltinImageName())
                             : std::filesystem::path(options.image).filename().string(),
-      options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes)};
+      options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes),
+      trust.keyId, trust.trustedComment};
   JsonEvents events(stdout);
 
   // One burn per port, each with its own state and record, all on the same image.

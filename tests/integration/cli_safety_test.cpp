@@ -32,6 +32,7 @@
 
 #include "core/stopped_burn.h"
 #include "sim/plc_sim.h"
+#include "tests/support/minisign_tool.h"
 #include "tests/support/pty_pair.h"
 
 namespace plcburn {
@@ -274,6 +275,7 @@ class ImageFolder {
     Write("firmware.bin", 20000);
     fs::create_directory(root_ / "VL_folder.bin");
     ::mkfifo((root_ / "VL_fifo.bin").c_str(), 0600);
+    Sign();
   }
   ~ImageFolder() { fs::remove_all(root_); }
 
@@ -283,7 +285,41 @@ class ImageFolder {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
+  // The trusted comment of every image signed here.
+  static constexpr const char* kComment = "VL v2 for line 4";
+
  private:
+  // Images signed by key A, which the rows trust, or by B, which they do not; some tampered
+  // with after signing. Other kinds of file under an image's name.
+  void Sign() {
+    using namespace testing;
+    if (!MakeMinisignKey(root_, "A") || !MakeMinisignKey(root_, "B"))
+      throw std::runtime_error("minisign cannot make a key");
+    const struct {
+      const char* name;
+      const char* key;
+      bool legacy;
+    } signedImages[] = {{"VL_signed.bin", "A", false},          {"VL_legacy.bin", "A", true},
+                        {"VL_changed.bin", "A", false},         {"VL_sig_flipped.bin", "A", false},
+                        {"VL_comment_altered.bin", "A", false}, {"VL_other_key.bin", "B", false}};
+    for (const auto& s : signedImages) {
+      Write(s.name, 20000);
+      if (!MinisignSign(root_, s.key, root_ / s.name, kComment, s.legacy))
+        throw std::runtime_error("minisign cannot sign");
+    }
+    std::string changed = ReadText(root_ / "VL_changed.bin");
+    changed[100] = static_cast<char>(changed[100] ^ 0x40);
+    WriteText(root_ / "VL_changed.bin", changed);
+    const std::string sig = ReadText(root_ / "VL_sig_flipped.bin.minisig");
+    WriteText(root_ / "VL_sig_flipped.bin.minisig", Flipped(sig, InFileSignature(sig)));
+    const std::string comment = ReadText(root_ / "VL_comment_altered.bin.minisig");
+    WriteText(root_ / "VL_comment_altered.bin.minisig",
+              Flipped(comment, InTrustedComment(comment)));
+    WriteText(root_ / "VL_hex.bin", ":10010000214601360121470136007EFE09D2190140\n:00000001FF\n");
+    WriteText(root_ / "VL_zip.bin", std::string("PK\x03\x04\x14\0\0\0\x08\0", 10));
+    fs::create_directory(root_ / "folder.pub");
+  }
+
   void Write(const std::string& name, std::size_t size) {
     std::mt19937 random(static_cast<unsigned>(size));
     std::ofstream out(root_ / name, std::ios::binary);
@@ -351,6 +387,28 @@ TEST(CliSafety, BadInputIsRefusedBeforeThePlcSeesAByte) {
        "ERROR: CANNOT open /dev/pts/", "terminal this program runs in", Input::DevNull, true},
       {"the program's own terminal as tty", "--image {QN4_v1_good.bin} --port tty", 1,
        "ERROR: CANNOT open tty Port!!!", "terminal this program runs in", Input::DevNull, true},
+      {"signed image changed after signing",
+       "--image {VL_changed.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "the file or its signature was changed"},
+      {"one byte of the signature flipped",
+       "--image {VL_sig_flipped.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "the file or its signature was changed"},
+      {"trusted comment altered",
+       "--image {VL_comment_altered.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "VL_comment_altered.bin.minisig was altered"},
+      {"signed by a key not trusted",
+       "--image {VL_other_key.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "which is not a trusted key"},
+      {"no signature under a policy",
+       "--image {VL_v1_good.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "VL_v1_good.bin is not signed: no"},
+      {"a trusted key that is a folder",
+       "--image {VL_signed.bin} --trusted-key {folder.pub} --port {port} --yes", 2,
+       "folder.pub is not a regular file"},
+      {"Intel HEX under an image's name, no policy", "--image {VL_hex.bin} --port {port} --yes", 2,
+       "looks like an Intel HEX file"},
+      {"a zip, signed or not", "--image {VL_zip.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "looks like a zip archive"},
   };
   const ImageFolder images;
   for (const auto& c : cases) {
@@ -365,6 +423,50 @@ TEST(CliSafety, BadInputIsRefusedBeforeThePlcSeesAByte) {
     EXPECT_NE(cli.Err().find(c.hint), std::string::npos) << c.what << ": " << cli.Err();
     EXPECT_EQ(Count(cli.Out(), "\n"), c.exitStatus == 1 ? 1u : 0u) << c.what << ": " << cli.Out();
     EXPECT_TRUE(plc.Received().empty()) << c.what << ": the PLC got bytes";
+  }
+}
+
+// Valid signatures, prehashed and legacy, are burned as checked, and the record names the key.
+// --verify-image says the same without a port.
+TEST(CliSafety, SignedImagesAreBurnedAsCheckedAndOnRecord) {
+  const ImageFolder images;
+  const std::string keyText = testing::ReadText(images.Path("A.pub"));
+  const std::string keyId = keyText.substr(keyText.find("key ") + 4, 16);
+  for (const char* name : {"VL_signed.bin", "VL_legacy.bin"}) {
+    PlcOnPty plc("VL", true);
+    CliRun cli({.args = {"--image", images.Path(name), "--trusted-key", images.Path("A.pub"),
+                         "--port", plc.Path(), "--yes", "--json", "--no-log"}});
+    ASSERT_TRUE(cli.WaitExit(milliseconds(30000))) << name;
+    EXPECT_EQ(cli.ExitStatus(), 0) << name << cli.Out() << cli.Err();
+    const std::vector<std::uint8_t> sent = images.Bytes(name);
+    const std::vector<std::uint8_t> got = plc.Image();
+    ASSERT_GE(got.size(), sent.size()) << name;
+    EXPECT_TRUE(std::equal(sent.begin(), sent.end(), got.begin())) << name;
+    const std::string signature = R"("signature":{"key_id":")" + keyId +
+                                  R"(","trusted_comment":")" + ImageFolder::kComment + R"("})";
+    EXPECT_NE(cli.Out().find(signature), std::string::npos) << name << cli.Out();
+  }
+
+  const struct {
+    const char* args;
+    int exitStatus;
+    std::string output;  // on stdout when accepted, on stderr when refused
+  } verify[] = {
+      {"--verify-image {VL_legacy.bin} --trusted-key {A.pub}", 0,
+       "trusted comment  " + std::string(ImageFolder::kComment)},
+      {"--verify-image {VL_signed.bin} --trusted-key {A.pub}", 0, "key id           " + keyId},
+      {"--verify-image {VL_changed.bin} --trusted-key {A.pub}", 1, "was changed after signing"},
+      {"--verify-image {VL_other_key.bin} --trusted-key {A.pub}", 1, "not a trusted key"},
+      {"--verify-image {VL_hex.bin}", 1, "looks like an Intel HEX file"},
+      {"--verify-image {VL_changed.bin}", 0, "not needed: no trusted key is installed"},
+  };
+  for (const auto& v : verify) {
+    CliRun cli({.args = Expand(v.args, images, "")});
+    ASSERT_TRUE(cli.WaitExit(milliseconds(10000))) << v.args;
+    EXPECT_EQ(cli.ExitStatus(), v.exitStatus) << v.args << cli.Out() << cli.Err();
+    const std::string shown = v.exitStatus == 0 ? cli.Out() : cli.Err();
+    EXPECT_NE(shown.find(v.output), std::string::npos) << v.args << ": " << shown;
+    EXPECT_EQ(Count(cli.Err(), "\n"), v.exitStatus == 0 ? 0u : 1u) << v.args << cli.Err();
   }
 }
 

@@ -37,7 +37,8 @@ std::string KeyIdText(const KeyId& id) {
     text += kHex[*b >> 4];
     text += kHex[*b & 0x0F];
   }
-  return text;
+  const std::size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+  return text.substr(first);
 }
 
 }  // namespace plcburn

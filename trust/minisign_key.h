@@ -23,7 +23,8 @@ struct ParsedKey {
 
 ParsedKey ParsePublicKey(std::string_view text);
 
-// The key id as minisign shows it: sixteen upper-case hex digits, the last byte first.
+// The key id as minisign shows it in a public key's comment: the eight bytes as a little-endian
+// number in upper-case hex, without leading zeros.
 std::string KeyIdText(const KeyId& id);
 
 }  // namespace plcburn

@@ -305,24 +305,19 @@ class ImageFolder {
       const std::string legacy = name == std::string("VL_legacy.bin") ? " -l" : "";
       minisign("-S" + legacy + " -s " + key + ".key -m " + name + " -t '" + kComment + "'");
     }
-    // A byte of the image; a character of the signature's base64 past the key id; the last
-    // character of the trusted comment.
-    Spoil("VL_changed.bin", [](const std::string&) { return std::size_t{100}; });
-    Spoil("VL_sig_flipped.bin.minisig", [](const std::string& t) { return t.find('\n') + 41; });
-    Spoil("VL_comment_altered.bin.minisig",
-          [](const std::string& t) { return t.find("\n", t.find("\ntrusted comment: ") + 1) - 1; });
+    // A byte of the image, a character of the signature past the key id, of the trusted comment.
+    Spoil("VL_changed.bin", "", 100);
+    Spoil("VL_sig_flipped.bin.minisig", "\n", 40);
+    Spoil("VL_comment_altered.bin.minisig", "\ntrusted comment: ", 0);
     std::ofstream(root_ / "VL_hex.bin") << ":10010000214601360121470136007EFE09D2190140\n";
     std::ofstream(root_ / "VL_zip.bin") << std::string("PK\x03\x04\x14\0\0\0\x08\0", 10);
     fs::create_directory(root_ / "folder.pub");
   }
-  template <typename Where>
-  void Spoil(const std::string& name, Where where) {
-    std::string text;
-    {
-      std::ifstream in(root_ / name, std::ios::binary);
-      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    const std::size_t at = where(text);
+  // The character `skip` on from the end of the first `after` in the file, turned to another.
+  void Spoil(const std::string& name, const std::string& after, std::size_t skip) {
+    const std::vector<std::uint8_t> bytes = Bytes(name);
+    std::string text(bytes.begin(), bytes.end());
+    const std::size_t at = text.find(after) + after.size() + skip;
     text[at] = text[at] == 'A' ? 'B' : 'A';
     std::ofstream(root_ / name, std::ios::binary) << text;
   }

@@ -15,7 +15,10 @@ struct RecordFacts {
   std::string host;
   std::string imageName;
   std::string imageSha256;  // lower-case hex
-  std::string slot = {};    // where a station found the PLC; empty outside a station
+  // Of an image signed by a trusted key: the minisign key id and the signature's trusted comment.
+  std::string signingKeyId = {};
+  std::string trustedComment = {};
+  std::string slot = {};  // where a station found the PLC; empty outside a station
 };
 
 // What decided a burn's end when no protocol step did, as `BurnRecord::Result::step` names it.

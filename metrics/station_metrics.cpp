@@ -8,8 +8,8 @@ namespace plcburn {
 
 namespace {
 
-constexpr std::array kOutcomes{BurnOutcome::Ok, BurnOutcome::Failed, BurnOutcome::Stopped,
-                               BurnOutcome::Refused};
+constexpr std::array kOutcomes{BurnVerdict::Ok, BurnVerdict::Failed, BurnVerdict::Stopped,
+                               BurnVerdict::Refused};
 
 // Shortest text that reads back as the same double; Prometheus reads Go's float syntax.
 std::string Number(double value) {
@@ -65,21 +65,21 @@ std::string_view SlotStateName(SlotState state) {
   return "unknown";
 }
 
-std::string_view BurnOutcomeName(BurnOutcome outcome) {
+std::string_view BurnVerdictName(BurnVerdict outcome) {
   switch (outcome) {
-    case BurnOutcome::Ok: return "ok";
-    case BurnOutcome::Failed: return "failed";
-    case BurnOutcome::Stopped: return "stopped";
-    case BurnOutcome::Refused: return "refused";
+    case BurnVerdict::Ok: return "ok";
+    case BurnVerdict::Failed: return "failed";
+    case BurnVerdict::Stopped: return "stopped";
+    case BurnVerdict::Refused: return "refused";
   }
   return "unknown";
 }
 
-BurnOutcome OutcomeOf(const BurnRecord& record) {
-  if (record.result.stopped) return BurnOutcome::Stopped;
-  if (record.result.ok) return BurnOutcome::Ok;
-  if (record.result.step == kStepSizeCheck) return BurnOutcome::Refused;
-  return BurnOutcome::Failed;
+BurnVerdict VerdictOf(const BurnRecord& record) {
+  if (record.result.stopped) return BurnVerdict::Stopped;
+  if (record.result.ok) return BurnVerdict::Ok;
+  if (record.result.step == kStepSizeCheck) return BurnVerdict::Refused;
+  return BurnVerdict::Failed;
 }
 
 std::string EscapeLabelValue(std::string_view value) {
@@ -109,16 +109,16 @@ void StationMetrics::SetSlotState(const std::string& slot, SlotState state) {
 }
 
 void StationMetrics::Count(const std::string& slot, const BurnRecord& record) {
-  const BurnOutcome outcome = OutcomeOf(record);
+  const BurnVerdict outcome = VerdictOf(record);
   const double seconds = static_cast<double>(record.durationMs) / 1000.0;
   const std::lock_guard lock(mutex_);
   // All four results of a model in a slot show from its first burn on, so that a ratio of
   // failures to burns has both sides before the first failure.
-  for (const BurnOutcome o : kOutcomes) burns_.try_emplace({record.model, slot, o}, 0);
+  for (const BurnVerdict o : kOutcomes) burns_.try_emplace({record.model, slot, o}, 0);
   ++burns_[{record.model, slot, outcome}];
   slots_[slot].blockRetries += record.blocks.resent;
   // A refused burn never reached a PLC: its duration says nothing about burning.
-  if (outcome == BurnOutcome::Refused) return;
+  if (outcome == BurnVerdict::Refused) return;
   Durations& d = durations_[record.model];
   for (std::size_t i = 0; i < kBuckets; ++i)
     if (seconds <= kBucketSeconds[i]) ++d.inBucket[i];
@@ -133,7 +133,7 @@ std::string StationMetrics::Render() const {
   for (const auto& [key, n] : burns_) {
     const auto& [model, slot, outcome] = key;
     Sample(out, "plcburn_burns_total",
-           Labels({{"model", model}, {"slot", slot}, {"result", BurnOutcomeName(outcome)}}),
+           Labels({{"model", model}, {"slot", slot}, {"result", BurnVerdictName(outcome)}}),
            std::to_string(n));
   }
 

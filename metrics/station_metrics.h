@@ -21,15 +21,15 @@ enum class SlotState { Empty, Burning, Replug, Ok, Failed };
 // The label value: "empty", "burning", "replug", "ok", "failed".
 std::string_view SlotStateName(SlotState state);
 
-enum class BurnOutcome { Ok, Failed, Stopped, Refused };
+enum class BurnVerdict { Ok, Failed, Stopped, Refused };
 
 // The label value: "ok", "failed", "stopped", "refused".
-std::string_view BurnOutcomeName(BurnOutcome outcome);
+std::string_view BurnVerdictName(BurnVerdict outcome);
 
 // Stopped wins over everything (a stopped burn fails at its next step); refused is a burn that
 // ended at its size check, before it tried any port. A port that cannot be opened is a failure:
 // at a station it means a device that is busy or not ours to open, which the plant must see.
-BurnOutcome OutcomeOf(const BurnRecord& record);
+BurnVerdict VerdictOf(const BurnRecord& record);
 
 struct BuildInfo {
   std::string version;
@@ -69,7 +69,7 @@ class StationMetrics {
   const BuildInfo build_;
   mutable std::mutex mutex_;
   std::map<std::string, Slot> slots_;
-  std::map<std::tuple<std::string, std::string, BurnOutcome>, std::uint64_t> burns_;
+  std::map<std::tuple<std::string, std::string, BurnVerdict>, std::uint64_t> burns_;
   std::map<std::string, Durations> durations_;  // by model
 };
 

@@ -60,7 +60,11 @@ Json RecordJson(const BurnRecord& r) {
   j["model"] = r.model;
   j["image"] = {{"name", OrNull(r.facts.imageName)},
                 {"size", r.imageSize},
-                {"sha256", OrNull(r.facts.imageSha256)}};
+                {"sha256", OrNull(r.facts.imageSha256)},
+                {"signature", r.facts.signingKeyId.empty()
+                                  ? Json(nullptr)
+                                  : Json{{"key_id", r.facts.signingKeyId},
+                                         {"trusted_comment", r.facts.trustedComment}}}};
   j["result"] = {{"ok", r.result.ok},     {"code", OrNull(r.result.code)},
                  {"step", r.result.step}, {"caption", r.result.caption},
                  {"text", r.result.text}, {"stopped", r.result.stopped}};

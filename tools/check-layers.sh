@@ -1,7 +1,8 @@
 #!/bin/sh
 # Fails when a folder includes a header of a folder above it. Bottom to top: core, link, proto,
-# burn, then app and sim (which never include each other); res and record sit on core alone, and
-# so does the troubleshooting guide's generator in docs; metrics sits on core and record.
+# burn, then app and sim (which never include each other); res, record and trust sit on core
+# alone, and so does the troubleshooting guide's generator in docs; metrics sits on core and
+# record.
 set -eu
 cd "$(dirname "$0")/.."
 status=0
@@ -24,8 +25,9 @@ check burn 'core|link|proto|burn'
 check res 'core|res'
 check record 'core|record'
 check metrics 'core|record|metrics'
+check trust 'core|trust'
 check sim 'core|link|proto|sim'
-check app 'core|link|proto|burn|res|record|metrics|app'
+check app 'core|link|proto|burn|res|record|metrics|trust|app'
 check docs 'core'
 [ "$status" -eq 0 ] && echo "layering: no folder includes one above it"
 exit "$status"

@@ -8,7 +8,8 @@ build="$root/build-win"
 jobs=$(nproc)
 [ "$jobs" -gt 2 ] && jobs=2
 
-sh tools/install-deps.sh g++-mingw-w64-x86-64 googletest wine wine64 xvfb x11-utils imagemagick
+sh tools/install-deps.sh g++-mingw-w64-x86-64 googletest wine wine64 xvfb x11-utils imagemagick \
+  libgcrypt-mingw-w64-dev
 
 # The burns over COM talk to the Linux simulator.
 cmake -S . -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLCBURN_TESTS=OFF >/dev/null

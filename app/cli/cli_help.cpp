@@ -5,12 +5,24 @@
 
 namespace plcburn {
 
+namespace {
+
+// Where the trusted keys are installed, as the help names it.
+#ifdef _WIN32
+constexpr const char* kTrustedKeysPlace = "%ProgramData%\\plcburn\\trusted-keys\\";
+#else
+constexpr const char* kTrustedKeysPlace = "/etc/plcburn/trusted-keys/";
+#endif
+
+}  // namespace
+
 // Laid out for help2man, which makes plcburn-cli(1) from it: option lines indented with their
 // text in one column, "Exit status:" as a sub-section.
 std::string CliHelpText() {
   const std::string text =
       "Usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes]\n"
-      "                   [--json] [--log FILE | --no-log]\n"
+      "                   [--json] [--log FILE | --no-log] [--trusted-key FILE]...\n"
+      "  or:  plcburn-cli --verify-image FILE [--trusted-key FILE]...\n"
       "  or:  plcburn-cli --list-ports | --build-model | --help | --version\n"
       "Burn the firmware image built into this program into a PLC, from a terminal.\n"
       "\n"
@@ -29,6 +41,15 @@ std::string CliHelpText() {
       "                     name before the first \"_\" names its model\n"
       "  --model NAME       the model FILE is for; needed only when FILE's name\n"
       "                     names no model, refused when it names another\n"
+      "  --trusted-key FILE trust the minisign public key in FILE besides those\n"
+      "                     installed in " +
+      std::string(kTrustedKeysPlace) +
+      "; with any trusted\n"
+      "                     key, an --image FILE is burned only with a valid\n"
+      "                     signature FILE.minisig by one of them\n"
+      "  --verify-image FILE  check FILE as --image would (its kind, its signature)\n"
+      "                     and print the signing key and trusted comment; opens no\n"
+      "                     port; exit status 0 when it would be burned, else 1\n"
       "  -y, --yes          answer reconnect prompts at once instead of waiting, for\n"
       "                     unattended use; without it, a model that prompts is\n"
       "                     refused when standard input is not a terminal\n"
@@ -50,7 +71,9 @@ std::string CliHelpText() {
       "  1   a burn failed, or an image gives the PLC nothing to write; the error\n"
       "      message was the last line printed\n"
       "  2   usage error: an unknown option, a missing value, an image that is not\n"
-      "      a regular file or is named for another model, a prompt nobody can\n"
+      "      a regular file or is named for another model, an image that is\n"
+      "      plainly another kind of file (Intel HEX, S-record, ELF, PE, zip,\n"
+      "      gzip, text) or lacks a trusted signature, a prompt nobody can\n"
       "      answer; nothing was opened\n"
       "  128+N  stopped by signal N (130: SIGINT, 143: SIGTERM, 129: SIGHUP)\n"
       "\n"

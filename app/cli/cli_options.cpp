@@ -41,6 +41,11 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
       std::string& into = a == "--model" ? o.model : a == "--image" ? o.image : o.log;
       if (!into.empty()) return {std::nullopt, a + " given twice"};
       problem = value(into, a == "--model" ? "a model name" : "a file");
+    } else if (a == "--trusted-key") {
+      problem = value(o.trustedKeys.emplace_back(), "a key file");
+    } else if (a == "--verify-image") {
+      if (!o.verifyImage.empty()) return {std::nullopt, a + " given twice"};
+      problem = value(o.verifyImage, "a file");
     } else if (a == "--yes" || a == "-y") {
       o.yes = true;
     } else if (a == "--json") {

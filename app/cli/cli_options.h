@@ -10,13 +10,15 @@
 namespace plcburn {
 
 struct CliOptions {
-  std::vector<std::string> ports;  // empty: the first entry of the port list
-  std::string model;               // replaces the build's model for this run
-  std::string image;               // replaces the built-in image for this run
-  bool yes = false;                // answer reconnect prompts without waiting for Enter
-  bool json = false;               // standard output is a stream of JSON events
-  std::string log;                 // the burn log instead of the default one
-  bool noLog = false;              // no burn log at all
+  std::vector<std::string> ports;        // empty: the first entry of the port list
+  std::string model;                     // replaces the build's model for this run
+  std::string image;                     // replaces the built-in image for this run
+  std::vector<std::string> trustedKeys;  // minisign public keys trusted beside the installed ones
+  std::string verifyImage;               // check this file against the trust policy, burn nothing
+  bool yes = false;                      // answer reconnect prompts without waiting for Enter
+  bool json = false;                     // standard output is a stream of JSON events
+  std::string log;                       // the burn log instead of the default one
+  bool noLog = false;                    // no burn log at all
   bool listPorts = false;
   std::vector<std::string> watch;  // station mode: the slots to watch
   bool watchMode = false;
@@ -49,9 +51,10 @@ ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
 
 inline constexpr const char* kCliUsage =
     "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes] [--json]\n"
-    "                   [--log FILE | --no-log] [--list-ports]\n"
+    "                   [--log FILE | --no-log] [--trusted-key FILE]... [--list-ports]\n"
     "       plcburn-cli --watch SLOT... [--model NAME] [--image FILE] [--replug-timeout S]\n"
-    "                   [--now] [--json] [--log FILE | --no-log]\n"
+    "                   [--now] [--json] [--log FILE | --no-log] [--trusted-key FILE]...\n"
+    "       plcburn-cli --verify-image FILE [--trusted-key FILE]...\n"
     "       plcburn-cli --help for more\n";
 
 }  // namespace plcburn

@@ -19,6 +19,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
 #include "app/cli/image_file.h"
+#include "app/cli/image_trust.h"
 #include "app/cli/stop_signals.h"
 #ifdef PLCBURN_STATION
 #include "app/cli/station_command.h"
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
     std::fputs((options.help ? CliHelpText() : VersionText()).c_str(), stdout);
     return kExitSuccess;
   }
+  if (!options.verifyImage.empty()) return VerifyImageCommand(options);
 
   const ModelChoice choice = ChooseModel(options, ModelFromImageName(BuiltinImageName()));
   if (!choice.row) return UsageError(choice.error);
@@ -97,10 +99,13 @@ int main(int argc, char** argv) {
 
   // Everything below is refused before any port is opened.
   std::vector<std::uint8_t> fileImage;
+  ImageTrust trust;
   if (!options.image.empty()) {
     ImageFile file = ReadImageFile(options.image, model.maxSize);
     if (!file.bytes) return UsageError(file.error);
     fileImage = std::move(*file.bytes);
+    trust = CheckImageForBurn(options, fileImage, model.maxSize);
+    if (!trust.accepted) return UsageError(trust.error);
   }
   const std::span<const std::uint8_t> imageBytes =
       options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
@@ -133,7 +138,8 @@ int main(int argc, char** argv) {
       HostName(),
       options.image.empty() ? std::string(BuiltinImageName())
                             : std::filesystem::path(options.image).filename().string(),
-      options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes)};
+      options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes),
+      trust.keyId, trust.trustedComment};
 #ifdef PLCBURN_STATION
   if (options.watchMode) return RunStation(options, row, imageBytes, facts, log ? &*log : nullptr);
 #else

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -274,6 +275,7 @@ class ImageFolder {
     Write("firmware.bin", 20000);
     fs::create_directory(root_ / "VL_folder.bin");
     ::mkfifo((root_ / "VL_fifo.bin").c_str(), 0600);
+    Sign();
   }
   ~ImageFolder() { fs::remove_all(root_); }
 
@@ -283,7 +285,43 @@ class ImageFolder {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
+  // The trusted comment of every image signed here.
+  static constexpr const char* kComment = "VL v2 for line 4";
+
  private:
+  // Images signed with the real minisign by key A, which the rows trust, or by B, which they do
+  // not, some spoilt after signing; other kinds of file under an image's name.
+  void Sign() {
+    auto minisign = [&](const std::string& args) {
+      const std::string command = "cd '" + root_.string() + "' && minisign " + args + " >/dev/null";
+      if (std::system(command.c_str()) != 0) throw std::runtime_error("minisign " + args);
+    };
+    minisign("-G -W -p A.pub -s A.key");
+    minisign("-G -W -p B.pub -s B.key");
+    for (const char* name : {"VL_signed.bin", "VL_changed.bin", "VL_sig_flipped.bin",
+                             "VL_comment_altered.bin", "VL_legacy.bin", "VL_other_key.bin"}) {
+      Write(name, 20000);
+      const std::string key = name == std::string("VL_other_key.bin") ? "B" : "A";
+      const std::string legacy = name == std::string("VL_legacy.bin") ? " -l" : "";
+      minisign("-S" + legacy + " -s " + key + ".key -m " + name + " -t '" + kComment + "'");
+    }
+    // A byte of the image, a character of the signature past the key id, of the trusted comment.
+    Spoil("VL_changed.bin", "", 100);
+    Spoil("VL_sig_flipped.bin.minisig", "\n", 40);
+    Spoil("VL_comment_altered.bin.minisig", "\ntrusted comment: ", 0);
+    std::ofstream(root_ / "VL_hex.bin") << ":10010000214601360121470136007EFE09D2190140\n";
+    std::ofstream(root_ / "VL_zip.bin") << std::string("PK\x03\x04\x14\0\0\0\x08\0", 10);
+    fs::create_directory(root_ / "folder.pub");
+  }
+  // The character `skip` on from the end of the first `after` in the file, turned to another.
+  void Spoil(const std::string& name, const std::string& after, std::size_t skip) {
+    const std::vector<std::uint8_t> bytes = Bytes(name);
+    std::string text(bytes.begin(), bytes.end());
+    const std::size_t at = text.find(after) + after.size() + skip;
+    text[at] = text[at] == 'A' ? 'B' : 'A';
+    std::ofstream(root_ / name, std::ios::binary) << text;
+  }
+
   void Write(const std::string& name, std::size_t size) {
     std::mt19937 random(static_cast<unsigned>(size));
     std::ofstream out(root_ / name, std::ios::binary);
@@ -351,6 +389,28 @@ TEST(CliSafety, BadInputIsRefusedBeforeThePlcSeesAByte) {
        "ERROR: CANNOT open /dev/pts/", "terminal this program runs in", Input::DevNull, true},
       {"the program's own terminal as tty", "--image {QN4_v1_good.bin} --port tty", 1,
        "ERROR: CANNOT open tty Port!!!", "terminal this program runs in", Input::DevNull, true},
+      {"signed image changed after signing",
+       "--image {VL_changed.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "the file or its signature was changed"},
+      {"one byte of the signature flipped",
+       "--image {VL_sig_flipped.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "the file or its signature was changed"},
+      {"trusted comment altered",
+       "--image {VL_comment_altered.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "VL_comment_altered.bin.minisig was altered"},
+      {"signed by a key not trusted",
+       "--image {VL_other_key.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "which is not a trusted key"},
+      {"no signature under a policy",
+       "--image {VL_v1_good.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "VL_v1_good.bin is not signed: no"},
+      {"a trusted key that is a folder",
+       "--image {VL_signed.bin} --trusted-key {folder.pub} --port {port} --yes", 2,
+       "folder.pub is not a regular file"},
+      {"Intel HEX under an image's name, no policy", "--image {VL_hex.bin} --port {port} --yes", 2,
+       "looks like an Intel HEX file"},
+      {"a zip, signed or not", "--image {VL_zip.bin} --trusted-key {A.pub} --port {port} --yes", 2,
+       "looks like a zip archive"},
   };
   const ImageFolder images;
   for (const auto& c : cases) {
@@ -365,6 +425,48 @@ TEST(CliSafety, BadInputIsRefusedBeforeThePlcSeesAByte) {
     EXPECT_NE(cli.Err().find(c.hint), std::string::npos) << c.what << ": " << cli.Err();
     EXPECT_EQ(Count(cli.Out(), "\n"), c.exitStatus == 1 ? 1u : 0u) << c.what << ": " << cli.Out();
     EXPECT_TRUE(plc.Received().empty()) << c.what << ": the PLC got bytes";
+  }
+}
+
+// A valid signature is burned as checked, and the record names the key; --verify-image says the
+// same, for a legacy signature too, without a port.
+TEST(CliSafety, SignedImagesAreBurnedAsCheckedAndOnRecord) {
+  const ImageFolder images;
+  const std::vector<std::uint8_t> pubBytes = images.Bytes("A.pub");
+  const std::string pub(pubBytes.begin(), pubBytes.end());
+  const std::size_t idAt = pub.find("public key ") + 11;
+  const std::string keyId = pub.substr(idAt, pub.find('\n') - idAt);
+  PlcOnPty plc("VL", true);
+  CliRun burn({.args = Expand("--image {VL_signed.bin} --trusted-key {A.pub} --port {port} --yes "
+                              "--json --no-log",
+                              images, plc.Path())});
+  ASSERT_TRUE(burn.WaitExit(milliseconds(30000)));
+  EXPECT_EQ(burn.ExitStatus(), 0) << burn.Out() << burn.Err();
+  const std::vector<std::uint8_t> sent = images.Bytes("VL_signed.bin"), got = plc.Image();
+  ASSERT_GE(got.size(), sent.size());
+  EXPECT_TRUE(std::equal(sent.begin(), sent.end(), got.begin()));
+  EXPECT_NE(burn.Out().find(R"("signature":{"key_id":")" + keyId + R"(","trusted_comment":")" +
+                            ImageFolder::kComment + R"("})"),
+            std::string::npos)
+      << burn.Out();
+
+  const struct {
+    const char* args;
+    int exitStatus;
+    std::string output;  // on stdout when accepted, on stderr when refused
+  } verify[] = {
+      {"--verify-image {VL_legacy.bin} --trusted-key {A.pub}", 0, "key id           " + keyId},
+      {"--verify-image {VL_changed.bin} --trusted-key {A.pub}", 1, "was changed after signing"},
+      {"--verify-image {VL_hex.bin}", 1, "looks like an Intel HEX file"},
+      {"--verify-image {VL_changed.bin}", 0, "not needed: no trusted key is installed"},
+  };
+  for (const auto& v : verify) {
+    CliRun cli({.args = Expand(v.args, images, "")});
+    ASSERT_TRUE(cli.WaitExit(milliseconds(10000))) << v.args;
+    EXPECT_EQ(cli.ExitStatus(), v.exitStatus) << v.args << cli.Out() << cli.Err();
+    const std::string shown = v.exitStatus == 0 ? cli.Out() : cli.Err();
+    EXPECT_NE(shown.find(v.output), std::string::npos) << v.args << ": " << shown;
+    EXPECT_EQ(Count(cli.Err(), "\n"), v.exitStatus == 0 ? 0u : 1u) << v.args << cli.Err();
   }
 }
 

@@ -50,7 +50,7 @@ class MemoryJournal : public BurnJournal {
 
 BurnRecording RecordingOn(Bench& b, BurnJournal& journal) {
   return {journal,
-          {"station-7", "VL_test.bin", std::string(64, 'a')},
+          {"station-7", "VL_test.bin", std::string(64, 'a'), "FC31175C19F83329", "VL v190"},
           [&b] { return b.clock.NowMs(); },
           [&b] { return kWallBase + b.clock.NowMs(); }};
 }
@@ -122,9 +122,11 @@ TEST_P(BurnRecordOf, OneRecordBeforeTheFinalMessage) {
   const bool usb = ModelAt(b.row).IsUsb();
   EXPECT_EQ(j["port"].get<std::string>() + " " + j["link"].get<std::string>(),
             usb ? "USB usb" : "ttyS9 serial");
-  EXPECT_EQ(j["image"],
-            Json::parse(R"({"name":"VL_test.bin","size":)" + std::to_string(c.imageLength) +
-                        R"(,"sha256":")" + std::string(64, 'a') + "\"}"));
+  EXPECT_EQ(
+      j["image"],
+      Json::parse(R"({"name":"VL_test.bin","size":)" + std::to_string(c.imageLength) +
+                  R"(,"sha256":")" + std::string(64, 'a') +
+                  R"(","signature":{"key_id":"FC31175C19F83329","trusted_comment":"VL v190"}})"));
   EXPECT_EQ(j["result"]["code"].is_null(), !c.code.has_value());
   EXPECT_EQ(j["plc"]["identifier"].is_null(), !c.plc.identifier.has_value());
 }

@@ -47,6 +47,9 @@ TEST(CliOptions, ParsesAndRefuses) {
       {{"--no-log", "--json"}, true, ""},
       {{"--log", "a", "--no-log"}, false, "--log and --no-log exclude each other"},
       {{"--log", "--json"}, false, "--log needs a file, not --json"},
+      {{"--trusted-key", "a.pub", "--trusted-key", "b.pub", "--image", "x.bin"}, true, ""},
+      {{"--trusted-key", "--image"}, false, "--trusted-key needs a key file, not --image"},
+      {{"--verify-image", "x.bin", "--verify-image", "y.bin"}, false, "--verify-image given twice"},
   };
   for (const Case& c : cases) {
     const ParsedCli parsed = ParseCli(c.args);
@@ -57,6 +60,9 @@ TEST(CliOptions, ParsesAndRefuses) {
   ASSERT_TRUE(gang.options);
   EXPECT_EQ(gang.options->ports, (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(gang.options->listPorts);
+  const ParsedCli keys = ParseCli({"--trusted-key", "a.pub", "--trusted-key", "b.pub"});
+  ASSERT_TRUE(keys.options);
+  EXPECT_EQ(keys.options->trustedKeys, (std::vector<std::string>{"a.pub", "b.pub"}));
 }
 
 TEST(CliOptions, TheModelComesFromTheImagesNameUnlessBothNameOne) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "core/message_help.h"
 #include "link/system_opener.h"
 #include "link/usb_lookup.h"
+#include "proto/identify_plc.h"
 #include "sim/emulated_usb_plc.h"
 
 namespace plcburn {
@@ -263,6 +265,45 @@ INSTANTIATE_TEST_SUITE_P(
                kNobody),
         Lookup("endpoints_on_interface_1", {{PipeOnInterfaceOne()}}, kSuccess, 0)),
     [](const auto& param) { return std::string(param.param.name); });
+
+// Identification through libusb's backend, in both firmwares: read-only, and the interface is
+// given back.
+TEST(UsbSystem, IdentifiesThePlcWithoutChangingIt) {
+  UsbTestbed testbed;
+  ASSERT_TRUE(testbed.Preloaded());
+  const struct {
+    const char* model;
+    bool bootLoader;
+    const char* expected;
+  } cases[] = {{"VL-K", false, "application, VL-K, update version 0x33"},
+               {"ZN500", true, "boot loader, ZN500, boot loader version 0x0207"}};
+  int port = 1;
+  for (const auto& c : cases) {
+    SimOptions options;
+    options.startInBootLoader = c.bootLoader;
+    options.appVersion = 0x33;
+    options.bootVersion = 0x0207;
+    EmulatedUsbPlc plc(testbed, *FindModel(c.model), options, {}, UsbAddress{1, port, port + 1});
+    ++port;  // each on a port of its own: umockdev keeps a removed device's place
+    SystemLinkOpener opener;
+    const PlcIdentity found = IdentifyPort(opener, "USB");
+    char version[64];
+    if (found.updateVersion)
+      std::snprintf(version, sizeof version, "update version 0x%02X", *found.updateVersion);
+    else
+      std::snprintf(version, sizeof version, "boot loader version 0x%04X",
+                    found.bootVersion.value_or(0));
+    EXPECT_EQ(
+        FirmwareName(found.firmware) + ", " + CandidateNames(found.candidates) + ", " + version,
+        c.expected)
+        << found.problem;
+    EXPECT_FALSE(plc.Device().AnyInterfaceClaimed()) << c.model;
+    plc.Inspect([&](const PlcSim& sim) {
+      const SimCounters& got = sim.Counters();
+      EXPECT_EQ(got.eraseRequests + got.bootErases + got.updates + got.handovers, 0u) << c.model;
+    });
+  }
+}
 
 }  // namespace
 }  // namespace plcburn

@@ -13,6 +13,8 @@ struct CliOptions {
   std::vector<std::string> ports;  // empty: the first entry of the port list
   std::string model;               // replaces the build's model for this run
   std::string image;               // replaces the built-in image for this run
+  std::string images;              // a folder: each PLC gets the image named for its model
+  bool identify = false;           // only tell what is on each port, read-only
   bool yes = false;                // answer reconnect prompts without waiting for Enter
   bool json = false;               // standard output is a stream of JSON events
   std::string log;                 // the burn log instead of the default one
@@ -46,6 +48,8 @@ ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
 inline constexpr const char* kCliUsage =
     "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes] [--json]\n"
     "                   [--log FILE | --no-log] [--list-ports]\n"
+    "       plcburn-cli --port PORT... --images DIR [--yes] [--json]\n"
+    "       plcburn-cli --identify --port PORT|all... [--json]\n"
     "       plcburn-cli --help for more\n";
 
 }  // namespace plcburn

@@ -19,6 +19,8 @@
 #include "app/cli/cli_journal.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
+#include "app/cli/identify_command.h"
+#include "app/cli/image_choice.h"
 #include "app/cli/image_file.h"
 #include "app/cli/stop_signals.h"
 #include "app/version_text.h"
@@ -79,6 +81,10 @@ int main(int argc, char** argv) {
     std::fputs((options.help ? CliHelpText() : VersionText()).c_str(), stdout);
     return kExitSuccess;
   }
+  if (options.identify) {
+    SystemLinkOpener opener;
+    return RunIdentify(PortsToIdentify(options.ports), options.json, opener, stdout);
+  }
 
   const ModelChoice choice = ChooseModel(options, ModelFromImageName(BuiltinImageName()));
   if (!choice.row) return UsageError(choice.error);
@@ -95,6 +101,11 @@ int main(int argc, char** argv) {
   }
 
   // Everything below is refused before any port is opened.
+  const bool imagesByModel = !options.images.empty();
+  if (imagesByModel) {
+    if (const std::string problem = ImagesDirProblem(options.images); !problem.empty())
+      return UsageError(problem);
+  }
   std::vector<std::uint8_t> fileImage;
   if (!options.image.empty()) {
     ImageFile file = ReadImageFile(options.image, model.maxSize);
@@ -103,15 +114,20 @@ int main(int argc, char** argv) {
   }
   const std::span<const std::uint8_t> imageBytes =
       options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
-  if (!model.reconnectPrompt.empty() && !options.yes && !StdinIsTerminal()) {
-    return UsageError("the " + std::string(model.name) + " asks the operator to act during the " +
-                      "burn, and standard input is not a terminal: give --yes to go on without " +
-                      "asking");
+  const auto promptRefusal = [&options](const ModelRules& m) -> std::optional<std::string> {
+    if (m.reconnectPrompt.empty() || options.yes || StdinIsTerminal()) return std::nullopt;
+    return "the " + std::string(m.name) + " asks the operator to act during the burn, and " +
+           "standard input is not a terminal: give --yes to go on without asking";
+  };
+  if (!imagesByModel) {
+    if (const auto refusal = promptRefusal(model)) return UsageError(*refusal);
   }
 
   std::vector<std::string> ports;
   for (const std::string& given : options.ports) {
-    const std::optional<std::string> port = model.IsUsb() ? PortForUsbModel(given) : given;
+    // With --images the model, and so the kind of port, is known once the PLC has answered.
+    const std::optional<std::string> port =
+        model.IsUsb() && !imagesByModel ? PortForUsbModel(given) : given;
     if (!port) {
       return UsageError("the " + std::string(model.name) + " is reached over USB: " + given +
                         " is a serial port; give --port USB or leave --port out");
@@ -159,18 +175,46 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<PortBurn>> burns;
   ConsoleBoard board(options.yes);
   if (options.json) board.SendEventsTo(events);
-  for (const std::string& port : ports) {
-    burns.push_back(std::make_unique<PortBurn>(port, row, imageBytes, log ? &*log : nullptr,
-                                               options.json ? &events : nullptr, facts));
+  SystemLinkOpener opener;
+  std::vector<std::unique_ptr<ImageChoice>> chosen;  // the images the burns read
+  bool anyRefused = false;
+  for (std::string port : ports) {
+    std::size_t portRow = row;
+    std::span<const std::uint8_t> portImage = imageBytes;
+    RecordFacts portFacts = facts;
+    if (imagesByModel) {
+      // Identified first, on the port the burn then opens; a refusal leaves the PLC untouched.
+      chosen.push_back(
+          std::make_unique<ImageChoice>(ChooseImageForPlc(opener, port, options.images)));
+      ImageChoice& c = *chosen.back();
+      if (c.row) c.refusal = promptRefusal(ModelAt(*c.row)).value_or("");
+      if (!c.refusal.empty()) {
+        anyRefused = true;
+        CliJournal journal(PortBurn::Label(port), log ? &*log : nullptr,
+                           options.json ? &events : nullptr);
+        journal.Keep(RefusalRecord(port, c, RecordFacts{facts.host, {}, {}}));
+        journal.SendResult();
+        if (!options.json) std::printf("%s: ERROR: %s\n", port.c_str(), c.refusal.c_str());
+        continue;
+      }
+      portRow = *c.row;
+      portImage = c.bytes;
+      portFacts = {facts.host, std::filesystem::path(c.path).filename().string(),
+                   Sha256Hex(c.bytes)};
+      if (ModelAt(portRow).IsUsb()) port = PortForUsbModel(port).value_or(port);
+    }
+    const ModelRules& portModel = ModelAt(portRow);
+    burns.push_back(std::make_unique<PortBurn>(port, portRow, portImage, log ? &*log : nullptr,
+                                               options.json ? &events : nullptr, portFacts));
     PortBurn& b = *burns.back();
     const std::size_t index = board.Add(PortBurn::Label(port), b.state, &b.control);
-    b.console = std::make_unique<ConsoleOperator>(board, index, std::string(model.reconnectPrompt));
+    b.console =
+        std::make_unique<ConsoleOperator>(board, index, std::string(portModel.reconnectPrompt));
     std::fprintf(stderr, "plcburn-cli: %s on %s, image of %u bytes\n",
-                 std::string(model.name).c_str(), port.empty() ? "(no port)" : port.c_str(),
+                 std::string(portModel.name).c_str(), port.empty() ? "(no port)" : port.c_str(),
                  b.image.Length());
   }
 
-  SystemLinkOpener opener;
   {
     // Before any thread starts: every thread then leaves the signals to the watcher.
     StopSignals stopSignals([&board](int signal) { board.Stop(signal); });
@@ -190,7 +234,7 @@ int main(int argc, char** argv) {
     board.Finish();
   }
 
-  bool allSucceeded = true;
+  bool allSucceeded = !anyRefused;
   for (const auto& b : burns) allSucceeded = allSucceeded && !b->console->EndedInError();
   // With --json every burn's result event has told it all.
   if (burns.size() > 1 && !options.json) {

@@ -88,9 +88,10 @@ int RunIdentify(const std::vector<std::string>& ports, bool json, LinkOpener& op
   std::vector<PlcIdentity> found(ports.size());
   {
     // Each port on its own thread: a silent one costs its time-outs, not everyone's.
-    std::vector<std::jthread> probes;
+    std::vector<std::thread> probes;
     for (std::size_t i = 0; i < ports.size(); ++i)
       probes.emplace_back([&, i] { found[i] = IdentifyPort(opener, ports[i]); });
+    for (std::thread& probe : probes) probe.join();
   }
   bool everyAnswered = true;
   for (std::size_t i = 0; i < ports.size(); ++i) {

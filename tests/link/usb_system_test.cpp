@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -273,30 +272,23 @@ TEST(UsbSystem, IdentifiesThePlcWithoutChangingIt) {
   ASSERT_TRUE(testbed.Preloaded());
   const struct {
     const char* model;
-    bool bootLoader;
-    const char* expected;
-  } cases[] = {{"VL-K", false, "application, VL-K, update version 0x33"},
-               {"ZN500", true, "boot loader, ZN500, boot loader version 0x0207"}};
-  int port = 1;
+    Firmware firmware;
+    unsigned version;
+  } cases[] = {{"VL-K", Firmware::Application, 0x33}, {"ZN500", Firmware::BootLoader, 0x0207}};
+  int port = 1;  // each PLC on a port of its own: umockdev keeps a removed device's place
   for (const auto& c : cases) {
     SimOptions options;
-    options.startInBootLoader = c.bootLoader;
+    options.startInBootLoader = c.firmware == Firmware::BootLoader;
     options.appVersion = 0x33;
     options.bootVersion = 0x0207;
     EmulatedUsbPlc plc(testbed, *FindModel(c.model), options, {}, UsbAddress{1, port, port + 1});
-    ++port;  // each on a port of its own: umockdev keeps a removed device's place
+    ++port;
     SystemLinkOpener opener;
     const PlcIdentity found = IdentifyPort(opener, "USB");
-    char version[64];
-    if (found.updateVersion)
-      std::snprintf(version, sizeof version, "update version 0x%02X", *found.updateVersion);
-    else
-      std::snprintf(version, sizeof version, "boot loader version 0x%04X",
-                    found.bootVersion.value_or(0));
-    EXPECT_EQ(
-        FirmwareName(found.firmware) + ", " + CandidateNames(found.candidates) + ", " + version,
-        c.expected)
-        << found.problem;
+    ASSERT_TRUE(found.Answered()) << c.model << ": " << found.problem;
+    EXPECT_EQ(found.firmware, c.firmware) << c.model;
+    EXPECT_EQ(CandidateNames(found.candidates), c.model);
+    EXPECT_EQ(found.bootVersion ? *found.bootVersion : *found.updateVersion, c.version) << c.model;
     EXPECT_FALSE(plc.Device().AnyInterfaceClaimed()) << c.model;
     plc.Inspect([&](const PlcSim& sim) {
       const SimCounters& got = sim.Counters();

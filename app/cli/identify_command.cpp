@@ -28,9 +28,12 @@ nlohmann::ordered_json NumberOrNull(const std::optional<T>& value) {
 
 std::vector<std::string> PortsToIdentify(const std::vector<std::string>& named) {
   if (std::find(named.begin(), named.end(), "all") == named.end()) return named;
-  std::vector<std::string> ports = PortList(true);
-  for (const std::string& port : PortList(false))
-    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+  std::vector<std::string> ports;
+  for (const std::vector<std::string>& list : {PortList(true), PortList(false), named}) {
+    for (const std::string& port : list)
+      if (port != "all" && std::find(ports.begin(), ports.end(), port) == ports.end())
+        ports.push_back(port);
+  }
   return ports;
 }
 

@@ -11,8 +11,8 @@
 
 namespace plcburn {
 
-// The ports to probe: the ones named, or every listed port (the USB interface and the serial
-// ports) for "all". Nothing is probed that the operator did not name: a serial line may be a bus
+// The ports to probe: the ones named, and with "all" every listed port too (the USB interface,
+// the serial ports). Nothing is probed that the operator did not name: a serial line may be a bus
 // of running machines.
 std::vector<std::string> PortsToIdentify(const std::vector<std::string>& named);
 

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "app/cli/cli_journal.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/image_file.h"
 #include "core/catalogue.h"
@@ -104,10 +106,10 @@ ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const
   return choice;
 }
 
-BurnRecord RefusalRecord(const std::string& port, const ImageChoice& choice,
-                         const RecordFacts& facts) {
+void ReportRefusal(const std::string& port, const ImageChoice& choice, const std::string& host,
+                   BurnJournal* log, JsonEvents* events) {
   BurnRecord record;
-  record.facts = facts;
+  record.facts.host = host;
   record.version = kVersion;
   record.startMs = record.endMs =
       static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -124,7 +126,10 @@ BurnRecord RefusalRecord(const std::string& port, const ImageChoice& choice,
   record.plc.bootVersion = plc.bootVersion;
   record.plc.d1386 = plc.d1386;
   record.plc.d1148 = plc.d1148;
-  return record;
+  CliJournal journal(port, log, events);
+  journal.Keep(record);
+  journal.SendResult();
+  if (events == nullptr) std::printf("%s: ERROR: %s\n", port.c_str(), choice.refusal.c_str());
 }
 
 }  // namespace plcburn

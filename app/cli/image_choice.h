@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/json_events.h"
 #include "core/burn_record.h"
 #include "link/link.h"
 #include "proto/identify_plc.h"
@@ -32,8 +33,9 @@ struct ImageChoice {
 
 ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const std::string& dir);
 
-// The record of a PLC refused before its burn, for the log and the JSON result.
-BurnRecord RefusalRecord(const std::string& port, const ImageChoice& choice,
-                         const RecordFacts& facts);
+// Tells of a PLC refused before its burn as the end of a burn is told: its record to the log (if
+// any), and the result event with --json (`events`), else one error line on standard output.
+void ReportRefusal(const std::string& port, const ImageChoice& choice, const std::string& host,
+                   BurnJournal* log, JsonEvents* events);
 
 }  // namespace plcburn

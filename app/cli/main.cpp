@@ -190,11 +190,7 @@ int main(int argc, char** argv) {
       if (c.row) c.refusal = promptRefusal(ModelAt(*c.row)).value_or("");
       if (!c.refusal.empty()) {
         anyRefused = true;
-        CliJournal journal(PortBurn::Label(port), log ? &*log : nullptr,
-                           options.json ? &events : nullptr);
-        journal.Keep(RefusalRecord(port, c, RecordFacts{facts.host, {}, {}}));
-        journal.SendResult();
-        if (!options.json) std::printf("%s: ERROR: %s\n", port.c_str(), c.refusal.c_str());
+        ReportRefusal(port, c, facts.host, log ? &*log : nullptr, options.json ? &events : nullptr);
         continue;
       }
       portRow = *c.row;

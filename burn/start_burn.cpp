@@ -98,12 +98,12 @@ class Burn {
       case ModelCheck::VersionA:
         read_fu_version_A(ctx_);  // informative only
         return true;
-      case ModelCheck::D1386: {
-        const std::uint16_t D1386 = READ_D1386(ctx_, *link_);
-        plcIsFlaggedVariant = D1386 == 0x4138 || D1386 == 0x4137;
+      case ModelCheck::D1386:
+        plcIsFlaggedVariant = model_.RegisterFlagsVariant(READ_D1386(ctx_, *link_));
         break;
-      }
-      case ModelCheck::D1148: plcIsFlaggedVariant = READ_D1148(ctx_, *link_) != 0; break;
+      case ModelCheck::D1148:
+        plcIsFlaggedVariant = model_.RegisterFlagsVariant(READ_D1148(ctx_, *link_));
+        break;
     }
     if (plcIsFlaggedVariant == model_.isFlaggedVariant) return true;
     Fail(model_.modelCheck == ModelCheck::D1386 ? "READ_D1386" : "READ_D1148", std::nullopt,

@@ -54,6 +54,12 @@ class Station::Unit : public Operator, public BurnJournal {
   // A re-plug is answered by the device going away and coming back; a power cycle cannot be
   // seen on a serial adapter, so the station confirms it and the model's pause still runs.
   bool Prompt(const ReconnectPrompt& prompt) override {
+    int returnsAtStart = 0;
+    {
+      // Counted from before the prompt is shown: a quick hand may re-plug at once.
+      std::lock_guard lock(st_.mutex_);
+      returnsAtStart = returns;
+    }
     st_.view_.Prompt(device_.port, prompt);
     if (prompt.kind == ReconnectKind::PowerCycle) {
       SetState(SlotState::Burning, "power cycle confirmed by the station, pause of " +
@@ -64,7 +70,6 @@ class Station::Unit : public Operator, public BurnJournal {
     bool back = false;
     {
       std::unique_lock lock(st_.mutex_);
-      const int returnsAtStart = returns;
       back = st_.changed_.wait_for(lock, st_.config_.replugTimeout, [&] {
         return returns > returnsAtStart || st_.stopped_;
       }) && !st_.stopped_;

@@ -168,6 +168,11 @@ bool ModelRules::AcceptsBootId(std::uint16_t reported) const {
   return reported == ExpectedBootId();
 }
 
+bool ModelRules::RegisterFlagsVariant(std::uint16_t value) const {
+  if (modelCheck == ModelCheck::D1386) return value == 0x4138 || value == 0x4137;
+  return value != 0;
+}
+
 std::uint16_t ModelRules::ExpectedBootId() const {
   return bootIdRule == BootIdRule::TopBitCleared ? static_cast<std::uint16_t>(id & 0x7FFF) : id;
 }

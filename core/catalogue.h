@@ -74,6 +74,8 @@ struct ModelRules {
   bool AcceptsAppId(std::uint16_t reported) const;
   bool AcceptsBootId(std::uint16_t reported) const;
   std::uint16_t ExpectedBootId() const;
+  // Whether the register this model's check reads, holding `value`, marks the flagged variant.
+  bool RegisterFlagsVariant(std::uint16_t value) const;
   std::uint16_t TotalPages(std::uint32_t fileLength) const;
   std::int32_t TotalPackets(std::uint32_t fileLength) const;
   std::uint32_t BlockLength() const { return blockSize + 5; }

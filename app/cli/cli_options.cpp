@@ -37,10 +37,17 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
       std::string port;
       problem = value(port, "a port");
       o.ports.push_back(port);
-    } else if (a == "--model" || a == "--image" || a == "--log") {
-      std::string& into = a == "--model" ? o.model : a == "--image" ? o.image : o.log;
+    } else if (a == "--model" || a == "--image" || a == "--log" || a == "--images") {
+      std::string& into = a == "--model"   ? o.model
+                          : a == "--image" ? o.image
+                          : a == "--log"   ? o.log
+                                           : o.images;
       if (!into.empty()) return {std::nullopt, a + " given twice"};
-      problem = value(into, a == "--model" ? "a model name" : "a file");
+      problem = value(into, a == "--model"    ? "a model name"
+                            : a == "--images" ? "a folder"
+                                              : "a file");
+    } else if (a == "--identify") {
+      o.identify = true;
     } else if (a == "--trusted-key") {
       problem = value(o.trustedKeys.emplace_back(), "a key file");
     } else if (a == "--verify-image") {
@@ -83,6 +90,15 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
     }
     if (!problem.empty()) return {std::nullopt, problem};
   }
+  if (!o.images.empty() && (!o.image.empty() || !o.model.empty()))
+    return {std::nullopt, "--images excludes --image and --model"};
+  if (o.identify && (!o.image.empty() || !o.images.empty() || !o.model.empty()))
+    return {std::nullopt, "--identify burns nothing: it takes no --image, --images or --model"};
+  // Only ports the operator names are talked to: a serial line may be a bus of running machines.
+  if (o.identify && o.ports.empty())
+    return {std::nullopt, "--identify needs --port PORT, or --port all for every listed port"};
+  if (!o.images.empty() && o.ports.empty() && !o.watchMode)
+    return {std::nullopt, "--images needs --port PORT or --watch SLOT"};
   if (!o.model.empty() && o.image.empty()) return {std::nullopt, "--model needs --image"};
   if (!o.log.empty() && o.noLog) return {std::nullopt, "--log and --no-log exclude each other"};
   if (o.watchMode && !o.ports.empty())

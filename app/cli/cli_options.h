@@ -13,6 +13,8 @@ struct CliOptions {
   std::vector<std::string> ports;        // empty: the first entry of the port list
   std::string model;                     // replaces the build's model for this run
   std::string image;                     // replaces the built-in image for this run
+  std::string images;                    // a folder: each PLC gets the image named for its model
+  bool identify = false;                 // only tell what is on each port, read-only
   std::vector<std::string> trustedKeys;  // minisign public keys trusted beside the installed ones
   std::string verifyImage;               // check this file against the trust policy, burn nothing
   bool yes = false;                      // answer reconnect prompts without waiting for Enter
@@ -52,8 +54,10 @@ ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
 inline constexpr const char* kCliUsage =
     "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes] [--json]\n"
     "                   [--log FILE | --no-log] [--trusted-key FILE]... [--list-ports]\n"
-    "       plcburn-cli --watch SLOT... [--model NAME] [--image FILE] [--replug-timeout S]\n"
-    "                   [--now] [--json] [--log FILE | --no-log] [--trusted-key FILE]...\n"
+    "       plcburn-cli --port PORT... --images DIR [--yes] [--json]\n"
+    "       plcburn-cli --watch SLOT... [--model NAME] [--image FILE | --images DIR]\n"
+    "                   [--replug-timeout S] [--now] [--json] [--log FILE | --no-log]\n"
+    "       plcburn-cli --identify --port PORT|all... [--json]\n"
     "       plcburn-cli --verify-image FILE [--trusted-key FILE]...\n"
     "       plcburn-cli --help for more\n";
 

@@ -18,6 +18,8 @@
 #include "app/cli/cli_journal.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
+#include "app/cli/identify_command.h"
+#include "app/cli/image_choice.h"
 #include "app/cli/image_file.h"
 #include "app/cli/image_trust.h"
 #include "app/cli/stop_signals.h"
@@ -82,6 +84,10 @@ int main(int argc, char** argv) {
     return kExitSuccess;
   }
   if (!options.verifyImage.empty()) return VerifyImageCommand(options);
+  if (options.identify) {
+    SystemLinkOpener opener;
+    return RunIdentify(PortsToIdentify(options.ports), options.json, opener, stdout);
+  }
 
   const ModelChoice choice = ChooseModel(options, ModelFromImageName(BuiltinImageName()));
   if (!choice.row) return UsageError(choice.error);
@@ -98,6 +104,11 @@ int main(int argc, char** argv) {
   }
 
   // Everything below is refused before any port is opened.
+  const bool imagesByModel = !options.images.empty();
+  if (imagesByModel) {
+    if (const std::string problem = ImagesDirProblem(options.images); !problem.empty())
+      return UsageError(problem);
+  }
   std::vector<std::uint8_t> fileImage;
   ImageTrust trust;
   if (!options.image.empty()) {
@@ -109,15 +120,21 @@ int main(int argc, char** argv) {
   }
   const std::span<const std::uint8_t> imageBytes =
       options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
-  if (!model.reconnectPrompt.empty() && !options.yes && !options.watchMode && !StdinIsTerminal()) {
-    return UsageError("the " + std::string(model.name) + " asks the operator to act during the " +
-                      "burn, and standard input is not a terminal: give --yes to go on without " +
-                      "asking");
+  const auto promptRefusal = [&options](const ModelRules& m) -> std::optional<std::string> {
+    if (m.reconnectPrompt.empty() || options.yes || options.watchMode || StdinIsTerminal())
+      return std::nullopt;
+    return "the " + std::string(m.name) + " asks the operator to act during the burn, and " +
+           "standard input is not a terminal: give --yes to go on without asking";
+  };
+  if (!imagesByModel) {
+    if (const auto refusal = promptRefusal(model)) return UsageError(*refusal);
   }
 
   std::vector<std::string> ports;
   for (const std::string& given : options.ports) {
-    const std::optional<std::string> port = model.IsUsb() ? PortForUsbModel(given) : given;
+    // With --images the model, and so the kind of port, is known once the PLC has answered.
+    const std::optional<std::string> port =
+        model.IsUsb() && !imagesByModel ? PortForUsbModel(given) : given;
     if (!port) {
       return UsageError("the " + std::string(model.name) + " is reached over USB: " + given +
                         " is a serial port; give --port USB or leave --port out");
@@ -171,19 +188,42 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<PortBurn>> burns;
   ConsoleBoard board(options.yes);
   if (options.json) board.SendEventsTo(events);
-  for (const std::string& port : ports) {
-    burns.push_back(std::make_unique<PortBurn>(port, row, imageBytes, log ? &*log : nullptr,
-                                               options.json ? &events : nullptr, facts));
+  SystemLinkOpener opener;
+  std::vector<std::unique_ptr<ImageChoice>> chosen;  // the images the burns read
+  bool anyRefused = false;
+  for (std::string port : ports) {
+    std::size_t portRow = row;
+    std::span<const std::uint8_t> portImage = imageBytes;
+    RecordFacts portFacts = facts;
+    if (imagesByModel) {
+      // Identified first, on the port the burn then opens; a refusal leaves the PLC untouched.
+      chosen.push_back(
+          std::make_unique<ImageChoice>(ChooseImageForPlc(opener, port, options.images)));
+      ImageChoice& c = *chosen.back();
+      if (c.row) c.refusal = promptRefusal(ModelAt(*c.row)).value_or("");
+      if (!c.refusal.empty()) {
+        anyRefused = true;
+        ReportRefusal(port, c, facts.host, log ? &*log : nullptr, options.json ? &events : nullptr);
+        continue;
+      }
+      portRow = *c.row;
+      portImage = c.bytes;
+      portFacts = {facts.host, std::filesystem::path(c.path).filename().string(),
+                   Sha256Hex(c.bytes)};
+      if (ModelAt(portRow).IsUsb()) port = PortForUsbModel(port).value_or(port);
+    }
+    const ModelRules& portModel = ModelAt(portRow);
+    burns.push_back(std::make_unique<PortBurn>(port, portRow, portImage, log ? &*log : nullptr,
+                                               options.json ? &events : nullptr, portFacts));
     PortBurn& b = *burns.back();
     const std::size_t index = board.Add(PortBurn::Label(port), b.state, [&b] { b.runner->Stop(); });
     b.console = std::make_unique<ConsoleOperator>(board, index);
     b.runner = std::make_unique<BurnRunner>(b.state, *b.console);
     std::fprintf(stderr, "plcburn-cli: %s on %s, image of %u bytes\n",
-                 std::string(model.name).c_str(), port.empty() ? "(no port)" : port.c_str(),
+                 std::string(portModel.name).c_str(), port.empty() ? "(no port)" : port.c_str(),
                  b.image.Length());
   }
 
-  SystemLinkOpener opener;
   {
     // Before any thread starts: every thread then leaves the signals to the watcher.
     StopSignals stopSignals([&board](int signal) { board.Stop(signal); });
@@ -200,7 +240,7 @@ int main(int argc, char** argv) {
     board.Finish();
   }
 
-  bool allSucceeded = true;
+  bool allSucceeded = !anyRefused;
   for (const auto& b : burns) allSucceeded = allSucceeded && !b->console->EndedInError();
   // With --json every burn's result event has told it all.
   if (burns.size() > 1 && !options.json) {

@@ -153,6 +153,7 @@ struct StationCase {
   std::function<void(FakeSlots&, SeenView&)> before;  // plugged before the station starts
   bool burnPresentAtStart;
   std::function<void(FakeSlots&, SeenView&)> run;  // what happens, and what it must show
+  std::chrono::milliseconds replugTimeout = 20s;
 };
 
 class StationTest : public ::testing::TestWithParam<StationCase> {};
@@ -167,7 +168,7 @@ TEST_P(StationTest, BurnsWhatIsPlugged) {
   config.slots = {"A", "B"};
   config.modelRow = *FindModel(c.model);
   config.image = image;
-  config.replugTimeout = 300ms;
+  config.replugTimeout = c.replugTimeout;
   config.burnPresentAtStart = c.burnPresentAtStart;
   config.second = 1ms;
   Station station(
@@ -203,7 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
                     [](FakeSlots& s, SeenView& v) {
                       PlcSim& first = s.Plug("usb:1-2", "VL");
                       ASSERT_TRUE(v.WaitForResults("usb:1-2", 1));
-                      EXPECT_TRUE(v.results["usb:1-2"][0].result.ok);
+                      EXPECT_TRUE(v.results["usb:1-2"][0].result.ok)
+                          << v.results["usb:1-2"][0].result.text;
                       EXPECT_EQ(v.results["usb:1-2"][0].facts.slot, "usb:1-2");
                       EXPECT_GT(first.Counters().blocksAccepted, 0u);
                       s.Wake();
@@ -213,7 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ASSERT_TRUE(v.WaitForState("usb:1-2", SlotState::Empty));
                       PlcSim& second = s.Plug("usb:1-2", "VL");
                       ASSERT_TRUE(v.WaitForResults("usb:1-2", 2));
-                      EXPECT_TRUE(v.results["usb:1-2"][1].result.ok);
+                      EXPECT_TRUE(v.results["usb:1-2"][1].result.ok)
+                          << v.results["usb:1-2"][1].result.text;
                       EXPECT_GT(second.Counters().blocksAccepted, 0u);
                     }},
         // No re-plug within the time-out: the reopen failure, and the slot waits for the unplug.
@@ -223,7 +226,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ASSERT_TRUE(v.WaitForResults("usb:1-3", 1));
                       EXPECT_EQ(v.results["usb:1-3"][0].result.text, "CANNOT open USB Port!!!");
                       EXPECT_TRUE(v.WaitForState("usb:1-3", SlotState::Failed));
-                    }},
+                    },
+                    300ms},
         // A power cycle is confirmed by the station; two sockets burn at once.
         StationCase{"power_cycle_two_at_once", "TR7-B", nullptr, false,
                     [](FakeSlots& s, SeenView& v) {

@@ -60,7 +60,7 @@ class PlcOnPty {
  public:
   using HoldWhen = std::function<bool(const PlcSim&)>;
 
-  PlcOnPty(std::string_view model, bool bootLoader, HoldWhen holdWhen = {})
+  explicit PlcOnPty(std::string_view model, bool bootLoader = false, HoldWhen holdWhen = {})
       : sim_(*FindModel(model), Options(bootLoader)), holdWhen_(std::move(holdWhen)) {
     pty_.MakeCooked();  // settings no burner would leave behind
     watcher_ = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -264,6 +264,12 @@ std::size_t Count(const std::string& text, const std::string& what) {
 // Image files of every kind the operator might name, in a folder of their own.
 class ImageFolder {
  public:
+  // Images of these sizes, by name, and nothing else.
+  explicit ImageFolder(const std::vector<std::pair<std::string, std::size_t>>& images) {
+    std::string tmpl = (fs::temp_directory_path() / "plcburn-cli-XXXXXX").string();
+    root_ = ::mkdtemp(tmpl.data());
+    for (const auto& [name, size] : images) Write(name, size);
+  }
   ImageFolder() {
     std::string tmpl = (fs::temp_directory_path() / "plcburn-cli-XXXXXX").string();
     root_ = ::mkdtemp(tmpl.data());
@@ -279,7 +285,7 @@ class ImageFolder {
   }
   ~ImageFolder() { fs::remove_all(root_); }
 
-  std::string Path(const std::string& name) const { return (root_ / name).string(); }
+  std::string Path(const std::string& name = "") const { return (root_ / name).string(); }
   std::vector<std::uint8_t> Bytes(const std::string& name) const {
     std::ifstream in(Path(name), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -537,6 +543,56 @@ TEST(CliSafety, ABurnCompletesWhenNobodyReadsItsOutput) {
   ASSERT_GE(got.size(), sent.size());
   EXPECT_TRUE(std::equal(sent.begin(), sent.end(), got.begin()));
   plc.ExpectGivenBack("after a complete burn");
+}
+
+}  // namespace
+}  // namespace plcburn
+
+namespace plcburn {
+namespace {
+
+// A mixed bench: each PLC is identified read-only, then one command burns each with the image
+// named for its model; a model without an image is refused before anything is erased.
+TEST(CliSafety, ImagesFolderGivesEachPlcTheImageOfItsModel) {
+  const ImageFolder images({{"QN4_v2.bin", 9000}, {"QK48_v7.bin", 12000}, {"TR7-D_v3.bin", 7000}});
+  PlcOnPty qn4("QN4"), qk48("QK48"), tr7d("TR7-D", true), qw("QW", true);
+  const std::vector<std::pair<PlcOnPty*, std::string>> burned = {
+      {&qn4, "QN4_v2.bin"}, {&qk48, "QK48_v7.bin"}, {&tr7d, "TR7-D_v3.bin"}};
+  std::vector<std::string> ports;
+  for (PlcOnPty* plc : {&qn4, &qk48, &tr7d, &qw})
+    ports.insert(ports.end(), {"--port", plc->Path()});
+
+  std::vector<std::string> identify = ports;
+  identify.push_back("--identify");
+  CliRun look({.args = identify});
+  ASSERT_TRUE(look.WaitExit(milliseconds(30000)));
+  EXPECT_EQ(look.ExitStatus(), 0) << look.Out() << look.Err();
+  for (const char* line : {": application, identifier 0x0013, model QK48, D1148 0x0001, update "
+                           "version 0x01\n",
+                           ": boot loader, identifier 0x2001, model TR7-D, boot loader version "
+                           "01 00\n"})
+    EXPECT_EQ(Count(look.Out(), line), 1u) << line << look.Out();
+
+  std::vector<std::string> burn = ports;
+  burn.insert(burn.end(), {"--images", images.Path(), "--yes", "--json", "--no-log"});
+  CliRun cli({.args = burn});
+  ASSERT_TRUE(cli.WaitExit(milliseconds(60000)));
+  EXPECT_EQ(cli.ExitStatus(), 1) << cli.Out() << cli.Err();
+  EXPECT_EQ(Count(cli.Out(), "\"model\":\"QW\""), 1u) << cli.Out();
+  EXPECT_EQ(Count(cli.Out(), "no image for the QW in " + images.Path()), 1u) << cli.Out();
+  const std::vector<std::uint8_t> toQw = qw.Received();
+  EXPECT_EQ(std::string(toQw.begin(), toQw.end()).find("ERASE"), std::string::npos);
+  for (const auto& [plc, image] : burned) {
+    EXPECT_TRUE(plc->TransferComplete()) << image << cli.Out();
+    const std::vector<std::uint8_t> sent = images.Bytes(image);
+    const std::vector<std::uint8_t> got = plc->Image();
+    ASSERT_GE(got.size(), sent.size()) << image;
+    EXPECT_TRUE(std::equal(sent.begin(), sent.end(), got.begin())) << image;
+    // The result names the model the PLC turned out to be, and the image it got.
+    const std::string model = image.substr(0, image.find('_'));
+    EXPECT_EQ(Count(cli.Out(), "\"model\":\"" + model + "\""), 1u) << cli.Out();
+    EXPECT_EQ(Count(cli.Out(), "\"image\":{\"name\":\"" + image + "\""), 1u) << cli.Out();
+  }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "core/message_help.h"
 #include "link/system_opener.h"
 #include "link/usb_lookup.h"
+#include "proto/identify_plc.h"
 #include "sim/emulated_usb_plc.h"
 
 namespace plcburn {
@@ -263,6 +264,38 @@ INSTANTIATE_TEST_SUITE_P(
                kNobody),
         Lookup("endpoints_on_interface_1", {{PipeOnInterfaceOne()}}, kSuccess, 0)),
     [](const auto& param) { return std::string(param.param.name); });
+
+// Identification through libusb's backend, in both firmwares: read-only, and the interface is
+// given back.
+TEST(UsbSystem, IdentifiesThePlcWithoutChangingIt) {
+  UsbTestbed testbed;
+  ASSERT_TRUE(testbed.Preloaded());
+  const struct {
+    const char* model;
+    Firmware firmware;
+    unsigned version;
+  } cases[] = {{"VL-K", Firmware::Application, 0x33}, {"ZN500", Firmware::BootLoader, 0x0207}};
+  int port = 1;  // each PLC on a port of its own: umockdev keeps a removed device's place
+  for (const auto& c : cases) {
+    SimOptions options;
+    options.startInBootLoader = c.firmware == Firmware::BootLoader;
+    options.appVersion = 0x33;
+    options.bootVersion = 0x0207;
+    EmulatedUsbPlc plc(testbed, *FindModel(c.model), options, {}, UsbAddress{1, port, port + 1});
+    ++port;
+    SystemLinkOpener opener;
+    const PlcIdentity found = IdentifyPort(opener, "USB");
+    ASSERT_TRUE(found.Answered()) << c.model << ": " << found.problem;
+    EXPECT_EQ(found.firmware, c.firmware) << c.model;
+    EXPECT_EQ(CandidateNames(found.candidates), c.model);
+    EXPECT_EQ(found.bootVersion ? *found.bootVersion : *found.updateVersion, c.version) << c.model;
+    EXPECT_FALSE(plc.Device().AnyInterfaceClaimed()) << c.model;
+    plc.Inspect([&](const PlcSim& sim) {
+      const SimCounters& got = sim.Counters();
+      EXPECT_EQ(got.eraseRequests + got.bootErases + got.updates + got.handovers, 0u) << c.model;
+    });
+  }
+}
 
 }  // namespace
 }  // namespace plcburn

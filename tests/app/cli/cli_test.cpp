@@ -12,6 +12,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
+#include "app/cli/image_choice.h"
 #include "app/cli/image_file.h"
 #include "app/cli/json_events.h"
 #include "burn/burn_control.h"
@@ -19,6 +20,7 @@
 #include "core/message_help.h"
 #include "core/result_codes.h"
 #include "core/stopped_burn.h"
+#include "sim/sim_link.h"
 
 namespace plcburn {
 namespace {
@@ -50,6 +52,20 @@ TEST(CliOptions, ParsesAndRefuses) {
       {{"--trusted-key", "a.pub", "--trusted-key", "b.pub", "--image", "x.bin"}, true, ""},
       {{"--trusted-key", "--image"}, false, "--trusted-key needs a key file, not --image"},
       {{"--verify-image", "x.bin", "--verify-image", "y.bin"}, false, "--verify-image given twice"},
+      {{"--identify"}, false, "--identify needs --port PORT, or --port all for every listed port"},
+      {{"--images", "fw"}, false, "--images needs --port PORT or --watch SLOT"},
+      {{"--images", "fw", "--image", "x.bin", "--port", "a"},
+       false,
+       "--images excludes --image and --model"},
+      {{"--watch"}, false, "--watch needs at least one slot"},
+      {{"--watch", "/dev/ttyUSB*", "USB", "--now", "--replug-timeout", "30"}, true, ""},
+      {{"--watch", "USB", "--port", "a"},
+       false,
+       "--watch and --port exclude each other: the slots name the ports"},
+      {{"--now"}, false, "--now and --replug-timeout belong to --watch"},
+      {{"--watch", "USB", "--replug-timeout", "0"},
+       false,
+       "--replug-timeout needs a number of seconds from 1 to 3600, not 0"},
   };
   for (const Case& c : cases) {
     const ParsedCli parsed = ParseCli(c.args);
@@ -120,6 +136,46 @@ TEST(ImageFile, ReadsRegularFilesUpToOneByteOverTheLimit) {
       EXPECT_NE(file.error.find(c.path.string()), std::string::npos) << file.error;
     }
   }
+  fs::remove_all(dir);
+}
+
+// The image a PLC gets from a folder: the one named for the model it turns out to be, or a
+// refusal naming the model and the files.
+TEST(ImageChoice, OneImageNamedForTheIdentifiedModelOrNone) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "plcburn-image-choice-test";
+  fs::create_directories(dir / "QW_folder.bin");
+  for (const char* name : {"QN4_v1.bin", "qk48_v2.BIN", "TR7-D_a.bin", "TR7-D_b.bin", "QW.bin",
+                           "TR7-B_v1.bin", "QW_v1.txt"})
+    std::ofstream(dir / name) << name;
+  const struct {
+    const char* model;
+    bool boot;
+    const char* chosen;  // nullptr: refused
+    std::string refusal;
+  } cases[] = {
+      {"QN4", false, "QN4_v1.bin", ""},
+      {"QK48", false, "qk48_v2.BIN", ""},  // names compared as the build does, without case
+      {"TR7-D", true, nullptr,
+       "more than one image for the TR7-D in " + dir.string() + ": TR7-D_a.bin, TR7-D_b.bin"},
+      {"QW", false, nullptr, "no image for the QW in " + dir.string() + " (QW_*.bin)"},
+      {"TR7-B", true, nullptr, "may be a TR7-MX7 or TR7-B"},
+  };
+  for (const auto& c : cases) {
+    SimOptions options;
+    options.startInBootLoader = c.boot;
+    PlcSim sim(*FindModel(c.model), options);
+    VirtualClock clock;
+    SimOpener opener(sim, clock);
+    const ImageChoice choice = ChooseImageForPlc(opener, "ttyS0", dir.string());
+    // Each image holds its own name.
+    EXPECT_EQ(std::string(choice.bytes.begin(), choice.bytes.end()), c.chosen ? c.chosen : "");
+    EXPECT_NE(choice.refusal.find(c.refusal), std::string::npos) << choice.refusal;
+    EXPECT_FALSE(opener.AnyLinkOpen()) << c.model;
+  }
+  EXPECT_NE(ImagesDirProblem((dir / "QW_folder.bin").string()).find("holds no image"),
+            std::string::npos);
+  EXPECT_NE(ImagesDirProblem((dir / "absent").string()).find("cannot read"), std::string::npos);
   fs::remove_all(dir);
 }
 

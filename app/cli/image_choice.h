@@ -1,0 +1,41 @@
+#pragma once
+// plcburn-cli --images DIR: the PLC on a port is identified first, then the one image in DIR
+// named for its model (MODEL_*.bin) is what it gets. Anything less certain is refused before the
+// burn starts, so nothing has been erased.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/cli/json_events.h"
+#include "core/burn_record.h"
+#include "link/link.h"
+#include "proto/identify_plc.h"
+
+namespace plcburn {
+
+// Why DIR cannot serve as an image folder (unreadable, or no image named for any model); empty
+// when it can.
+std::string ImagesDirProblem(const std::string& dir);
+
+// The images in DIR named for the model in `row`, sorted by name.
+std::vector<std::string> ImagesForModel(const std::string& dir, std::size_t row);
+
+struct ImageChoice {
+  PlcIdentity plc;
+  std::optional<std::size_t> row;  // set together with the image
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+  std::string refusal;  // why this PLC gets no image
+};
+
+ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const std::string& dir);
+
+// Tells of a PLC refused before its burn as the end of a burn is told: its record to the log (if
+// any), and the result event with --json (`events`), else one error line on standard output.
+void ReportRefusal(const std::string& port, const ImageChoice& choice, const std::string& host,
+                   BurnJournal* log, JsonEvents* events);
+
+}  // namespace plcburn

@@ -6,17 +6,6 @@
 
 namespace plcburn {
 
-std::string_view SlotStateName(SlotState state) {
-  switch (state) {
-    case SlotState::Empty: return "empty";
-    case SlotState::Burning: return "burning";
-    case SlotState::Replug: return "replug";
-    case SlotState::Ok: return "ok";
-    case SlotState::Failed: return "failed";
-  }
-  return {};
-}
-
 // One device's burn: its panel values, its record and its operator, which the station answers.
 class Station::Unit : public Operator, public BurnJournal {
  public:

@@ -20,14 +20,10 @@
 
 #include "burn/burn_runner.h"
 #include "core/burn_record.h"
+#include "core/slot_state.h"
 #include "link/slot_watch.h"
 
 namespace plcburn {
-
-enum class SlotState { Empty, Burning, Replug, Ok, Failed };
-
-// "empty", "burning", "replug", "ok", "failed".
-std::string_view SlotStateName(SlotState state);
 
 // What a station shows; called on the station's threads, one call at a time per device.
 class StationView {

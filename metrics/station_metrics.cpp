@@ -54,17 +54,6 @@ void Sample(std::string& out, std::string_view name, const std::string& labels,
 
 }  // namespace
 
-std::string_view SlotStateName(SlotState state) {
-  switch (state) {
-    case SlotState::Empty: return "empty";
-    case SlotState::Burning: return "burning";
-    case SlotState::Replug: return "replug";
-    case SlotState::Ok: return "ok";
-    case SlotState::Failed: return "failed";
-  }
-  return "unknown";
-}
-
 std::string_view BurnVerdictName(BurnVerdict outcome) {
   switch (outcome) {
     case BurnVerdict::Ok: return "ok";

@@ -13,13 +13,9 @@
 #include <tuple>
 
 #include "core/burn_record.h"
+#include "core/slot_state.h"
 
 namespace plcburn {
-
-enum class SlotState { Empty, Burning, Replug, Ok, Failed };
-
-// The label value: "empty", "burning", "replug", "ok", "failed".
-std::string_view SlotStateName(SlotState state);
 
 enum class BurnVerdict { Ok, Failed, Stopped, Refused };
 

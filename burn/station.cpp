@@ -1,5 +1,6 @@
 #include "burn/station.h"
 
+#include <thread>
 #include <utility>
 
 #include "core/memory_image.h"
@@ -13,7 +14,6 @@ class Station::Unit : public Operator, public BurnJournal {
       : st_(station),
         device_(std::move(device)),
         selection_(station.config_.modelRow),
-        image_(station.config_.image),
         opener_(std::move(opener)),
         recording_{*this, WithSlot(station.config_.facts, device_.port)},
         runner_(state_, *this, station.config_.second) {
@@ -21,11 +21,31 @@ class Station::Unit : public Operator, public BurnJournal {
   }
 
   void Start() {
-    runner_.Start({selection_, *opener_, image_, &recording_},
-                  [this](const BurnOutcome& outcome) { Ended(outcome); });
+    if (!st_.config_.chooseImage) {
+      image_.emplace(st_.config_.image);
+      return StartBurn();
+    }
+    // Identified on a thread of its own: the other slots do not wait for it.
+    chooser_ = std::thread([this] {
+      StationImage chosen = st_.config_.chooseImage(*opener_, device_);
+      if (!chosen.modelRow) return Refuse(chosen.refusal);
+      image_.emplace(std::move(chosen.bytes));
+      selection_.SelectModel(*chosen.modelRow);
+      recording_.facts.imageName = chosen.imageName;
+      recording_.facts.imageSha256 = chosen.imageSha256;
+      // Under the station's lock, so that a stop either comes first or finds the burn running.
+      std::lock_guard lock(st_.mutex_);
+      if (!st_.stopped_) StartBurn();  // else nothing was done to this PLC yet
+    });
   }
   void Stop() { runner_.Stop(); }
-  void Wait() { runner_.Wait(); }
+  void Wait() {
+    if (chooser_.joinable()) chooser_.join();
+    runner_.Wait();
+  }
+  ~Unit() override {
+    if (chooser_.joinable()) chooser_.join();
+  }
 
   // Kept under the station's lock.
   const SlotDevice& Device() const { return device_; }
@@ -89,16 +109,33 @@ class Station::Unit : public Operator, public BurnJournal {
     st_.view_.Changed(device_.port, next, text);
   }
 
-  void Ended(const BurnOutcome& outcome) {
-    const std::string first = outcome.text.substr(0, outcome.text.find('\n'));
+  void StartBurn() {
+    runner_.Start({selection_, *opener_, *image_, &recording_},
+                  [this](const BurnOutcome& outcome) { Ended(outcome.ok, outcome.text); });
+  }
+
+  // A PLC that gets no image: nothing was erased; it ends as a failed burn would.
+  void Refuse(const std::string& why) {
+    BurnRecord record;
+    record.facts = recording_.facts;
+    record.port = device_.port;
+    record.usb = device_.usb;
+    record.result = {false, std::nullopt, "image choice", "ERROR", why, false};
+    st_.view_.Message(device_.port, "ERROR", why);
+    Keep(record);
+    Ended(false, why);
+  }
+
+  void Ended(bool ok, const std::string& text) {
+    const std::string first = text.substr(0, text.find('\n'));
     {
       std::lock_guard lock(st_.mutex_);
-      ++(outcome.ok ? st_.totals_.burned : st_.totals_.failed);
-      state = outcome.ok ? SlotState::Ok : SlotState::Failed;
+      ++(ok ? st_.totals_.burned : st_.totals_.failed);
+      state = ok ? SlotState::Ok : SlotState::Failed;
       note = first;
       ended = true;
     }
-    st_.view_.Changed(device_.port, outcome.ok ? SlotState::Ok : SlotState::Failed, first);
+    st_.view_.Changed(device_.port, ok ? SlotState::Ok : SlotState::Failed, first);
     st_.watch_.Wake();  // a device that went away during the end frees its slot now
   }
 
@@ -106,10 +143,11 @@ class Station::Unit : public Operator, public BurnJournal {
   const SlotDevice device_;
   BurnState state_;
   Selection selection_;
-  MemoryImage image_;
+  std::optional<MemoryImage> image_;
   std::unique_ptr<LinkOpener> opener_;
   BurnRecording recording_;
-  BurnRunner runner_;  // last: its worker ends before the rest goes
+  BurnRunner runner_;  // its worker ends before the rest goes
+  std::thread chooser_;
 };
 
 Station::Station(StationConfig config, SlotWatch& watch, OpenerFor openerFor, StationView& view)

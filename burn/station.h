@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -38,6 +39,15 @@ class StationView {
   virtual void Result(const std::string& device, const BurnRecord& record) = 0;
 };
 
+// The model and image a PLC gets when the station identifies it first, or why it gets none.
+struct StationImage {
+  std::optional<std::size_t> modelRow;  // none: refused, with `refusal`
+  std::vector<std::uint8_t> bytes;
+  std::string imageName;
+  std::string imageSha256;
+  std::string refusal;
+};
+
 struct StationConfig {
   std::vector<std::string> slots;
   std::size_t modelRow = 0;
@@ -47,6 +57,9 @@ struct StationConfig {
   std::chrono::milliseconds replugTimeout{60000};
   bool burnPresentAtStart = false;
   std::chrono::milliseconds second{1000};  // the runners' second (shorter in tests)
+  // When set, each PLC is identified on its own link first and burned with what this gives,
+  // instead of `modelRow` and `image`; it runs on the device's own thread.
+  std::function<StationImage(LinkOpener&, const SlotDevice&)> chooseImage;
 };
 
 class Station {

@@ -75,6 +75,9 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
           problem = "--replug-timeout needs a number of seconds from 1 to 3600, not " + seconds;
         o.replugTimeoutS = static_cast<int>(n);
       }
+    } else if (a == "--metrics") {
+      if (!o.metrics.empty()) return {std::nullopt, a + " given twice"};
+      problem = value(o.metrics, "ADDRESS:PORT");
     } else if (a == "--now") {
       o.now = true;
     } else if (a == "--list-ports") {
@@ -106,6 +109,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   if (!o.watchMode &&
       (o.now || std::find(args.begin(), args.end(), "--replug-timeout") != args.end()))
     return {std::nullopt, "--now and --replug-timeout belong to --watch"};
+  if (!o.watchMode && !o.metrics.empty()) return {std::nullopt, "--metrics belongs to --watch"};
   if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};
   return {o, ""};
 }

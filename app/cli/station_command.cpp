@@ -10,16 +10,24 @@
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "app/cli/image_choice.h"
 #include "app/cli/json_events.h"
 #include "app/cli/stop_signals.h"
+#include "app/station_metrics_view.h"
 #include "burn/station.h"
 #include "core/message_help.h"
+#include "core/version.h"
 #include "link/slot_watch.h"
 #include "link/system_opener.h"
+#include "metrics/metrics_address.h"
+#include "metrics/metrics_server.h"
+#include "record/sha256.h"
 
 namespace plcburn {
 
@@ -157,21 +165,50 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   const ModelRules& model = ModelAt(modelRow);
   for (const std::string& slot : options.watch) {
     std::string problem = SlotProblem(slot);
-    if (problem.empty() && slot == "USB" && !model.IsUsb())
+    if (problem.empty() && slot == "USB" && options.images.empty() && !model.IsUsb())
       problem = "slot USB: the " + std::string(model.name) + " is not reached over USB";
     if (!problem.empty()) {
       std::fprintf(stderr, "plcburn-cli: %s\n", problem.c_str());
       return kExitUsage;
     }
   }
+  std::optional<MetricsAddress> metricsAt;
+  if (!options.metrics.empty()) {
+    const ParsedMetricsAddress parsed = ParseMetricsAddress(options.metrics);
+    if (!parsed.address) {
+      std::fprintf(stderr, "plcburn-cli: %s\n", parsed.error.c_str());
+      return kExitUsage;
+    }
+    metricsAt = parsed.address;
+  }
+  // Before any thread starts (the watch's, the server's, the burns'): every thread then leaves
+  // the signals to the watcher.
+  std::atomic<int> stopSignal{0};
+  std::mutex stationMutex;
+  Station* running = nullptr;
+  StopSignals stopSignals([&](int signal) {
+    int none = 0;
+    stopSignal.compare_exchange_strong(none, signal);
+    std::lock_guard lock(stationMutex);
+    if (running != nullptr) running->Stop();
+  });
   std::string error;
   const std::unique_ptr<SlotWatch> watch = MakeSystemSlotWatch(options.watch, &error);
   if (!watch) {
     std::fprintf(stderr, "plcburn-cli: %s\n", error.c_str());
     return kExitFailed;
   }
+  // The figures are served from before the first burn, so a scrape sees the station at once.
+  StationMetrics metrics({std::string(kVersion), facts.imageName, facts.imageSha256});
+  MetricsServer server(metrics);
+  if (metricsAt && !server.Start(*metricsAt)) {
+    std::fprintf(stderr, "plcburn-cli: --metrics %s: %s\n", options.metrics.c_str(),
+                 server.Error().c_str());
+    return kExitFailed;
+  }
   JsonEvents events(stdout);
   StationLines lines(options.watch, options.json ? &events : nullptr);
+  StationMetricsView view(lines, metricsAt ? &metrics : nullptr);
   StationConfig config;
   config.slots = options.watch;
   config.modelRow = modelRow;
@@ -180,26 +217,46 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   config.log = log;
   config.replugTimeout = std::chrono::seconds(options.replugTimeoutS);
   config.burnPresentAtStart = options.now;
+  if (!options.images.empty()) {
+    config.chooseImage = [dir = options.images](LinkOpener& opener, const SlotDevice& device) {
+      ImageChoice choice = ChooseImageForPlc(opener, device.usb ? "USB" : device.port, dir);
+      StationImage chosen;
+      chosen.refusal = choice.refusal;
+      if (!choice.row || !choice.refusal.empty()) return chosen;
+      chosen.modelRow = choice.row;
+      chosen.imageName = std::filesystem::path(choice.path).filename().string();
+      chosen.imageSha256 = Sha256Hex(choice.bytes);
+      chosen.bytes = std::move(choice.bytes);
+      return chosen;
+    };
+  }
   Station station(
       config, *watch,
       [](const SlotDevice& device) -> std::unique_ptr<LinkOpener> {
         return device.usb ? std::make_unique<SystemLinkOpener>(device.port)
                           : std::make_unique<SystemLinkOpener>();
       },
-      lines);
-  std::fprintf(stderr, "plcburn-cli: station for the %s, image of %zu bytes, on %zu slot%s\n",
-               std::string(model.name).c_str(), image.size(), options.watch.size(),
-               options.watch.size() == 1 ? "" : "s");
-  std::atomic<int> stopSignal{0};
+      view);
+  if (options.images.empty()) {
+    std::fprintf(stderr, "plcburn-cli: station for the %s, image of %zu bytes, on %zu slot%s\n",
+                 std::string(model.name).c_str(), image.size(), options.watch.size(),
+                 options.watch.size() == 1 ? "" : "s");
+  } else {
+    std::fprintf(stderr, "plcburn-cli: station for the images in %s, on %zu slot%s\n",
+                 options.images.c_str(), options.watch.size(),
+                 options.watch.size() == 1 ? "" : "s");
+  }
   {
-    StopSignals stopSignals([&](int signal) {
-      int none = 0;
-      stopSignal.compare_exchange_strong(none, signal);
-      station.Stop();
-    });
-    lines.Start(station);
-    station.Run();
-    lines.Finish();
+    std::lock_guard lock(stationMutex);
+    running = &station;
+    if (stopSignal.load() != 0) station.Stop();
+  }
+  lines.Start(station);
+  station.Run();
+  lines.Finish();
+  {
+    std::lock_guard lock(stationMutex);
+    running = nullptr;
   }
   const auto totals = station.CurrentTotals();
   if (!options.json) std::printf("Station: burned %d, failed %d\n", totals.burned, totals.failed);

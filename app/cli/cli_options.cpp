@@ -1,9 +1,11 @@
 #include "app/cli/cli_options.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "core/catalogue.h"
 
@@ -22,76 +24,86 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 ParsedCli ParseCli(const std::vector<std::string>& args) {
   CliOptions o;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    // An option where the value should be means the value was left out: "--port --yes" must
-    // not open a port named "--yes" and burn without the operator's confirmation.
-    auto value = [&](std::string& into, const char* what) -> std::string {
-      if (i + 1 >= args.size() || args[i + 1].empty()) return a + " needs " + what;
-      if (args[i + 1].starts_with("-")) return a + " needs " + what + ", not " + args[i + 1];
-      into = args[++i];
-      return {};
-    };
-    std::string problem;
-    if (a == "--port") {
-      std::string port;
-      problem = value(port, "a port");
-      o.ports.push_back(port);
-    } else if (a == "--model" || a == "--image" || a == "--log" || a == "--images") {
-      std::string& into = a == "--model"   ? o.model
-                          : a == "--image" ? o.image
-                          : a == "--log"   ? o.log
-                                           : o.images;
-      if (!into.empty()) return {std::nullopt, a + " given twice"};
-      problem = value(into, a == "--model"    ? "a model name"
-                            : a == "--images" ? "a folder"
-                                              : "a file");
-    } else if (a == "--identify") {
-      o.identify = true;
-    } else if (a == "--trusted-key") {
-      problem = value(o.trustedKeys.emplace_back(), "a key file");
-    } else if (a == "--verify-image") {
-      if (!o.verifyImage.empty()) return {std::nullopt, a + " given twice"};
-      problem = value(o.verifyImage, "a file");
-    } else if (a == "--yes" || a == "-y") {
-      o.yes = true;
-    } else if (a == "--json") {
-      o.json = true;
-    } else if (a == "--no-log") {
-      o.noLog = true;
-    } else if (a == "--watch") {
-      if (o.watchMode) return {std::nullopt, "--watch given twice"};
-      o.watchMode = true;
-      // Every following argument that is not an option is a slot.
-      while (i + 1 < args.size() && !args[i + 1].starts_with("-")) o.watch.push_back(args[++i]);
-      if (o.watch.empty()) problem = "--watch needs at least one slot";
-    } else if (a == "--replug-timeout") {
-      std::string seconds;
-      problem = value(seconds, "a number of seconds");
-      if (problem.empty()) {
-        char* end = nullptr;
-        const long n = std::strtol(seconds.c_str(), &end, 10);
-        if (*end != '\0' || n < 1 || n > 3600)
-          problem = "--replug-timeout needs a number of seconds from 1 to 3600, not " + seconds;
-        o.replugTimeoutS = static_cast<int>(n);
-      }
-    } else if (a == "--metrics") {
-      if (!o.metrics.empty()) return {std::nullopt, a + " given twice"};
-      problem = value(o.metrics, "ADDRESS:PORT");
-    } else if (a == "--now") {
-      o.now = true;
-    } else if (a == "--list-ports") {
-      o.listPorts = true;
-    } else if (a == "--build-model") {
-      o.buildModel = true;
-    } else if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--version") {
-      o.version = true;
-    } else {
-      problem = "unknown argument: " + a;
-    }
+  CLI::App app;
+  app.set_help_flag();  // --help is an option like the others: main prints our own text
+  std::string problem;  // the first value refused, in our words
+  std::string replugTimeout;
+  struct Valued {
+    const char* name;
+    const char* what;
+    CLI::Option* option;
+  };
+  std::vector<Valued> valued;
+  // An option where the value should be means the value was left out: "--port --yes" must not
+  // open a port named "--yes" and burn without the operator's confirmation. CLI11 would take it
+  // as the value, so every value is checked here.
+  auto value = [&](const char* name, auto& into, const char* what) {
+    CLI::Option* option = app.add_option(name, into);
+    option->check(CLI::Validator(
+        [&problem, name, what](std::string& v) -> std::string {
+          std::string refusal;
+          if (v.empty()) refusal = std::string(name) + " needs " + what;
+          if (v.starts_with("-")) refusal = std::string(name) + " needs " + what + ", not " + v;
+          if (problem.empty()) problem = refusal;
+          return refusal;
+        },
+        what));
+    valued.push_back({name, what, option});
+    return option;
+  };
+  value("--port", o.ports, "a port")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  value("--trusted-key", o.trustedKeys, "a key file")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  value("--watch", o.watch, "at least one slot")->expected(1, -1);
+  for (auto [name, into, what] : {std::tuple{"--model", &o.model, "a model name"},
+                                  {"--image", &o.image, "a file"},
+                                  {"--images", &o.images, "a folder"},
+                                  {"--log", &o.log, "a file"},
+                                  {"--verify-image", &o.verifyImage, "a file"},
+                                  {"--metrics", &o.metrics, "ADDRESS:PORT"},
+                                  {"--replug-timeout", &replugTimeout, "a number of seconds"}})
+    value(name, *into, what)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag("-y,--yes", o.yes);
+  app.add_flag("--json", o.json);
+  app.add_flag("--no-log", o.noLog);
+  app.add_flag("--identify", o.identify);
+  app.add_flag("--now", o.now);
+  app.add_flag("--list-ports", o.listPorts);
+  app.add_flag("--build-model", o.buildModel);
+  app.add_flag("-h,--help", o.help);
+  app.add_flag("--version", o.version);
+
+  try {
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 takes them reversed
+  } catch (const CLI::ExtrasError&) {
+    return {std::nullopt, "unknown argument: " + app.remaining().front()};
+  } catch (const CLI::ParseError& e) {
     if (!problem.empty()) return {std::nullopt, problem};
+    // A value left out at the end.
+    for (const Valued& v : valued)
+      if (!args.empty() && args.back() == v.name)
+        return {std::nullopt, std::string(v.name) + " needs " + v.what};
+    return {std::nullopt, e.what()};
+  }
+  // Only --port and --trusted-key may come more than once; --watch takes all its slots at once.
+  for (const Valued& v : valued) {
+    const std::string_view name = v.name;
+    const bool twice =
+        name == "--watch" ? std::count(args.begin(), args.end(), name) > 1 : v.option->count() > 1;
+    if (twice && name != "--port" && name != "--trusted-key")
+      return {std::nullopt, std::string(name) + " given twice"};
+  }
+  o.watchMode = app.count("--watch") > 0;
+  if (!replugTimeout.empty()) {
+    char* end = nullptr;
+    const long n = std::strtol(replugTimeout.c_str(), &end, 10);
+    if (*end != '\0' || n < 1 || n > 3600)
+      return {std::nullopt,
+              "--replug-timeout needs a number of seconds from 1 to 3600, not " + replugTimeout};
+    o.replugTimeoutS = static_cast<int>(n);
   }
   if (!o.images.empty() && (!o.image.empty() || !o.model.empty()))
     return {std::nullopt, "--images excludes --image and --model"};
@@ -106,8 +118,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   if (!o.log.empty() && o.noLog) return {std::nullopt, "--log and --no-log exclude each other"};
   if (o.watchMode && !o.ports.empty())
     return {std::nullopt, "--watch and --port exclude each other: the slots name the ports"};
-  if (!o.watchMode &&
-      (o.now || std::find(args.begin(), args.end(), "--replug-timeout") != args.end()))
+  if (!o.watchMode && (o.now || !replugTimeout.empty()))
     return {std::nullopt, "--now and --replug-timeout belong to --watch"};
   if (!o.watchMode && !o.metrics.empty()) return {std::nullopt, "--metrics belongs to --watch"};
   if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};

@@ -22,10 +22,8 @@
 #include "app/cli/image_choice.h"
 #include "app/cli/image_file.h"
 #include "app/cli/image_trust.h"
-#include "app/cli/stop_signals.h"
-#ifdef PLCBURN_STATION
 #include "app/cli/station_command.h"
-#endif
+#include "app/cli/stop_signals.h"
 #include "app/version_text.h"
 #include "burn/burn_runner.h"
 #include "core/memory_image.h"
@@ -157,11 +155,7 @@ int main(int argc, char** argv) {
                             : std::filesystem::path(options.image).filename().string(),
       options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes),
       trust.keyId, trust.trustedComment};
-#ifdef PLCBURN_STATION
   if (options.watchMode) return RunStation(options, row, imageBytes, facts, log ? &*log : nullptr);
-#else
-  if (options.watchMode) return UsageError("--watch is not available on this system yet");
-#endif
   JsonEvents events(stdout);
 
   // One burn per port, each with its own state and record, all on the same image.

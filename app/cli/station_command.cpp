@@ -26,7 +26,9 @@
 #include "link/slot_watch.h"
 #include "link/system_opener.h"
 #include "metrics/metrics_address.h"
+#ifdef PLCBURN_METRICS_SERVER
 #include "metrics/metrics_server.h"
+#endif
 #include "record/sha256.h"
 
 namespace plcburn {
@@ -200,12 +202,19 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   }
   // The figures are served from before the first burn, so a scrape sees the station at once.
   StationMetrics metrics({std::string(kVersion), facts.imageName, facts.imageSha256});
+#ifdef PLCBURN_METRICS_SERVER
   MetricsServer server(metrics);
   if (metricsAt && !server.Start(*metricsAt)) {
     std::fprintf(stderr, "plcburn-cli: --metrics %s: %s\n", options.metrics.c_str(),
                  server.Error().c_str());
     return kExitFailed;
   }
+#else
+  if (metricsAt) {
+    std::fprintf(stderr, "plcburn-cli: --metrics is served on Linux only for now\n");
+    return kExitUsage;
+  }
+#endif
   JsonEvents events(stdout);
   StationLines lines(options.watch, options.json ? &events : nullptr);
   StationMetricsView view(lines, metricsAt ? &metrics : nullptr);

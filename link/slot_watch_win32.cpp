@@ -1,0 +1,103 @@
+// The slots' devices on Windows: COM ports by name or wildcard (COM5, COM*), followed through
+// the configuration manager's notifications for the COM port interface; where none arrive (Wine
+// may be such a place) the port list is looked at again once a second.
+
+#include <windows.h>
+// After windows.h:
+#include <cfgmgr32.h>
+#include <initguid.h>
+#include <ntddser.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "link/port_list.h"
+#include "link/slot_watch.h"
+
+// Declared by newer Windows SDKs only; cfgmgr32 has it since Windows 8.
+extern "C" CONFIGRET WINAPI CM_Register_Notification(PCM_NOTIFY_FILTER filter, PVOID context,
+                                                     PCM_NOTIFY_CALLBACK callback,
+                                                     PHCMNOTIFICATION notify);
+extern "C" CONFIGRET WINAPI CM_Unregister_Notification(HCMNOTIFICATION notify);
+
+namespace plcburn {
+
+namespace {
+
+char Upper(char c) {
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
+
+// "*" and "?" as in a file name pattern, without regard to case.
+bool Matches(const char* pattern, const char* name) {
+  if (*pattern == '\0') return *name == '\0';
+  if (*pattern == '*')
+    return Matches(pattern + 1, name) || (*name != '\0' && Matches(pattern, name + 1));
+  return *name != '\0' && (*pattern == '?' || Upper(*pattern) == Upper(*name)) &&
+         Matches(pattern + 1, name + 1);
+}
+
+class Win32SlotWatch final : public SlotWatch {
+ public:
+  explicit Win32SlotWatch(std::vector<std::string> slots) : slots_(std::move(slots)) {
+    changed_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    CM_NOTIFY_FILTER filter{};
+    filter.cbSize = sizeof filter;
+    filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
+    filter.u.DeviceInterface.ClassGuid = GUID_DEVINTERFACE_COMPORT;
+    notified_ = CM_Register_Notification(&filter, this, &Win32SlotWatch::OnNotification,
+                                         &notification_) == CR_SUCCESS;
+  }
+  ~Win32SlotWatch() override {
+    if (notified_) CM_Unregister_Notification(notification_);
+    if (changed_ != nullptr) CloseHandle(changed_);
+  }
+
+  std::vector<SlotDevice> Present() override {
+    std::vector<SlotDevice> found;
+    const auto ports = EnumComPort();
+    if (!ports) return found;
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+      for (const std::string& port : *ports)
+        if (Matches(slots_[i].c_str(), port.c_str())) found.push_back({i, port, port, false});
+    return found;
+  }
+
+  void WaitForChange(std::chrono::milliseconds timeout) override {
+    // The port list is looked at once a second as well: a notification may never come.
+    const auto ms = std::min<long long>(timeout.count(), 1000);
+    WaitForSingleObject(changed_, static_cast<DWORD>(ms));
+  }
+
+  void Wake() override { SetEvent(changed_); }
+
+ private:
+  static DWORD CALLBACK OnNotification(HCMNOTIFICATION, PVOID self, CM_NOTIFY_ACTION,
+                                       PCM_NOTIFY_EVENT_DATA, DWORD) {
+    static_cast<Win32SlotWatch*>(self)->Wake();
+    return ERROR_SUCCESS;
+  }
+
+  const std::vector<std::string> slots_;
+  HANDLE changed_ = nullptr;
+  HCMNOTIFICATION notification_ = nullptr;
+  bool notified_ = false;
+};
+
+}  // namespace
+
+std::string SlotProblem(const std::string& slot) {
+  if (slot == "USB") return "slot USB: a station watches COM ports only on Windows for now";
+  if (slot.size() < 4 || !Matches("COM?*", slot.c_str()))
+    return "slot " + slot + ": give a COM port (COM5) or a pattern of them (COM*)";
+  return {};
+}
+
+std::unique_ptr<SlotWatch> MakeSystemSlotWatch(const std::vector<std::string>& slots,
+                                               std::string* error) {
+  auto watch = std::make_unique<Win32SlotWatch>(slots);
+  (void)error;
+  return watch;
+}
+
+}  // namespace plcburn

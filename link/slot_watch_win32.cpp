@@ -5,8 +5,6 @@
 #include <windows.h>
 // After windows.h:
 #include <cfgmgr32.h>
-#include <initguid.h>
-#include <ntddser.h>
 
 #include <algorithm>
 #include <cctype>
@@ -23,6 +21,10 @@ extern "C" CONFIGRET WINAPI CM_Unregister_Notification(HCMNOTIFICATION notify);
 namespace plcburn {
 
 namespace {
+
+// The COM port device interface class (ntddser.h's GUID_DEVINTERFACE_COMPORT).
+constexpr GUID kComPortInterface = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 
 char Upper(char c) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -44,7 +46,7 @@ class Win32SlotWatch final : public SlotWatch {
     CM_NOTIFY_FILTER filter{};
     filter.cbSize = sizeof filter;
     filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
-    filter.u.DeviceInterface.ClassGuid = GUID_DEVINTERFACE_COMPORT;
+    filter.u.DeviceInterface.ClassGuid = kComPortInterface;
     notified_ = CM_Register_Notification(&filter, this, &Win32SlotWatch::OnNotification,
                                          &notification_) == CR_SUCCESS;
   }

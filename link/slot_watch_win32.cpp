@@ -12,12 +12,6 @@
 #include "link/port_list.h"
 #include "link/slot_watch.h"
 
-// Declared by newer Windows SDKs only; cfgmgr32 has it since Windows 8.
-extern "C" CONFIGRET WINAPI CM_Register_Notification(PCM_NOTIFY_FILTER filter, PVOID context,
-                                                     PCM_NOTIFY_CALLBACK callback,
-                                                     PHCMNOTIFICATION notify);
-extern "C" CONFIGRET WINAPI CM_Unregister_Notification(HCMNOTIFICATION notify);
-
 namespace plcburn {
 
 namespace {
@@ -39,6 +33,22 @@ bool Matches(const char* pattern, const char* name) {
          Matches(pattern + 1, name + 1);
 }
 
+// cfgmgr32 has the notifications since Windows 8. Wine exports them as stubs that end the
+// process when called, so there the port list is only looked at.
+using RegisterNotification = CONFIGRET(WINAPI*)(PCM_NOTIFY_FILTER, PVOID, PCM_NOTIFY_CALLBACK,
+                                                PHCMNOTIFICATION);
+using UnregisterNotification = CONFIGRET(WINAPI*)(HCMNOTIFICATION);
+
+bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+template <typename Function>
+Function Resolve(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 class Win32SlotWatch final : public SlotWatch {
  public:
   explicit Win32SlotWatch(std::vector<std::string> slots) : slots_(std::move(slots)) {
@@ -47,11 +57,14 @@ class Win32SlotWatch final : public SlotWatch {
     filter.cbSize = sizeof filter;
     filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
     filter.u.DeviceInterface.ClassGuid = kComPortInterface;
-    notified_ = CM_Register_Notification(&filter, this, &Win32SlotWatch::OnNotification,
-                                         &notification_) == CR_SUCCESS;
+    const HMODULE cfgmgr = UnderWine() ? nullptr : LoadLibraryA("cfgmgr32.dll");
+    const auto reg = Resolve<RegisterNotification>(cfgmgr, "CM_Register_Notification");
+    unregister_ = Resolve<UnregisterNotification>(cfgmgr, "CM_Unregister_Notification");
+    notified_ = cfgmgr != nullptr && reg != nullptr && unregister_ != nullptr &&
+                reg(&filter, this, &Win32SlotWatch::OnNotification, &notification_) == CR_SUCCESS;
   }
   ~Win32SlotWatch() override {
-    if (notified_) CM_Unregister_Notification(notification_);
+    if (notified_) unregister_(notification_);
     if (changed_ != nullptr) CloseHandle(changed_);
   }
 
@@ -83,6 +96,7 @@ class Win32SlotWatch final : public SlotWatch {
   const std::vector<std::string> slots_;
   HANDLE changed_ = nullptr;
   HCMNOTIFICATION notification_ = nullptr;
+  UnregisterNotification unregister_ = nullptr;
   bool notified_ = false;
 };
 

@@ -8,4 +8,4 @@ target_link_libraries(plcburn_system_link PUBLIC plcburn_link)
 
 # Where a station's PLCs come and go: the COM port interface's notifications.
 plcburn_library(plcburn_slot_watch STATIC slot_watch_win32.cpp)
-target_link_libraries(plcburn_slot_watch PUBLIC plcburn_link PRIVATE cfgmgr32)
+target_link_libraries(plcburn_slot_watch PUBLIC plcburn_link)

@@ -174,6 +174,11 @@ int main(int argc, char** argv) {
   {
     // Before any thread starts: every thread then leaves the signals to the watcher.
     StopSignals stopSignals([&board](int signal) { board.Stop(signal); });
+    if (!stopSignals.Error().empty()) {
+      std::fprintf(stderr, "plcburn-cli: cannot watch for Ctrl+C: %s\n",
+                   stopSignals.Error().c_str());
+      return kExitBurnFailed;
+    }
     board.Start();
     std::vector<std::thread> workers;
     for (std::size_t i = 0; i < burns.size(); ++i) {

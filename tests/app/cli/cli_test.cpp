@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +19,8 @@
 #include "app/cli/console_operator.h"
 #include "app/cli/image_file.h"
 #include "app/cli/json_events.h"
+#include "app/cli/plain_progress.h"
+#include "app/cli/stop_signals.h"
 #include "burn/burn_control.h"
 #include "core/catalogue.h"
 #include "core/message_help.h"
@@ -116,6 +123,54 @@ TEST(ImageFile, ReadsRegularFilesUpToOneByteOverTheLimit) {
   }
   fs::remove_all(dir);
 }
+
+TEST(PlainProgress, ALineForEachChangeButTheSecondsAlone) {
+  const struct {
+    const char* last;
+    const char* line;
+    bool printed;
+  } cases[] = {
+      {"", "Idle          0%  errors 0/0  0s", true},
+      {"Idle          0%  errors 0/0  3s", "Idle          0%  errors 0/0  4s", false},
+      {"Erasing      40%  errors 0/0  9s", "Erasing      40%  errors 0/0  10s", false},
+      {"Idle          0%  errors 0/0  3s", "Idle          0%  errors 1/1  3s", true},
+      {"Programming  10%  errors 0/1  12s", "Programming  10%  errors 0/2  13s", true},
+      {"Erasing     100%  errors 0/0  20s", "Programming   0%  errors 0/0  20s", true},
+      {"Programming   9%  errors 0/0  120s", "Programming  10%  errors 0/0  121s", true},
+      {"COM3: Idle    0%  errors 0/0  1s", "COM3: Idle    0%  errors 0/0  2s", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(PlainProgressChanged(c.line, c.last), c.printed) << c.last << " -> " << c.line;
+}
+
+#ifndef _WIN32
+TEST(StopSignals, SaysWhyItCannotWatch) {
+  const struct {
+    bool descriptorsLeft;
+    const char* error;
+  } cases[] = {{true, ""}, {false, "Too many open files (error 24)"}};
+  for (const auto& c : cases) {
+    rlimit was{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
+    if (!c.descriptorsLeft) {
+      // The lowest free descriptor becomes the limit: no new one can be made.
+      const int next = dup(0);
+      ASSERT_GE(next, 0);
+      close(next);
+      rlimit none = was;
+      none.rlim_cur = static_cast<rlim_t>(next);
+      ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    }
+    std::string error;
+    {
+      StopSignals signals([](int) {});
+      error = signals.Error();
+    }
+    setrlimit(RLIMIT_NOFILE, &was);
+    EXPECT_EQ(error, c.error);
+  }
+}
+#endif
 
 // Reads what the board printed.
 std::string Contents(std::FILE* f) {

@@ -14,11 +14,8 @@ tests=$(ctest --test-dir "$build" -N -L "$label" | sed -n 's/^ *Test *#[0-9]*: /
 
 work=$(mktemp -d)
 busy=""
-cleanup() {
-  for p in $busy; do kill "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck disable=SC2086 # one word per busy loop
+trap 'kill $busy 2>/dev/null; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 for _ in 1 2; do
   yes >/dev/null &

@@ -21,10 +21,12 @@
 #include "app/cli/console_operator.h"
 #include "app/cli/image_file.h"
 #include "app/cli/stop_signals.h"
+#include "app/cli/utf8_console.h"
 #include "app/version_text.h"
 #include "burn/burn_control.h"
 #include "burn/start_burn.h"
 #include "core/memory_image.h"
+#include "core/utf8_text.h"
 #include "link/port_list.h"
 #include "link/serial_link.h"
 #include "link/system_opener.h"
@@ -69,7 +71,8 @@ std::optional<std::string> PortForUsbModel(const std::string& port) {
 int main(int argc, char** argv) {
   using namespace plcburn;
   IgnoreBrokenPipes();
-  const ParsedCli parsed = ParseCli(std::vector<std::string>(argv + 1, argv + argc));
+  UseUtf8Console();
+  const ParsedCli parsed = ParseCli(Utf8CommandLine(argc, argv));
   if (!parsed.options) {
     std::fprintf(stderr, "plcburn-cli: %s\n%s", parsed.error.c_str(), kCliUsage);
     return kExitUsage;
@@ -123,7 +126,7 @@ int main(int argc, char** argv) {
   // Every burn's record goes to one log; a log that cannot be written only warns.
   std::optional<BurnLog> log;
   if (!options.noLog) {
-    log.emplace(options.log.empty() ? DefaultBurnLogPath() : std::filesystem::path(options.log),
+    log.emplace(options.log.empty() ? DefaultBurnLogPath() : PathFromUtf8(options.log),
                 [](const std::string& warning) {
                   std::fprintf(stderr, "plcburn-cli: %s\n", warning.c_str());
                 });
@@ -131,7 +134,7 @@ int main(int argc, char** argv) {
   const RecordFacts facts{
       HostName(),
       options.image.empty() ? std::string(BuiltinImageName())
-                            : std::filesystem::path(options.image).filename().string(),
+                            : Utf8FromPath(PathFromUtf8(options.image).filename()),
       options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes)};
   JsonEvents events(stdout);
 

@@ -132,11 +132,9 @@ TEST(PlainProgress, ALineForEachChangeButTheSecondsAlone) {
   } cases[] = {
       {"", "Idle          0%  errors 0/0  0s", true},
       {"Idle          0%  errors 0/0  3s", "Idle          0%  errors 0/0  4s", false},
-      {"Erasing      40%  errors 0/0  9s", "Erasing      40%  errors 0/0  10s", false},
       {"Idle          0%  errors 0/0  3s", "Idle          0%  errors 1/1  3s", true},
       {"Programming  10%  errors 0/1  12s", "Programming  10%  errors 0/2  13s", true},
       {"Erasing     100%  errors 0/0  20s", "Programming   0%  errors 0/0  20s", true},
-      {"Programming   9%  errors 0/0  120s", "Programming  10%  errors 0/0  121s", true},
       {"COM3: Idle    0%  errors 0/0  1s", "COM3: Idle    0%  errors 0/0  2s", false},
   };
   for (const auto& c : cases)
@@ -145,30 +143,15 @@ TEST(PlainProgress, ALineForEachChangeButTheSecondsAlone) {
 
 #ifndef _WIN32
 TEST(StopSignals, SaysWhyItCannotWatch) {
-  const struct {
-    bool descriptorsLeft;
-    const char* error;
-  } cases[] = {{true, ""}, {false, "Too many open files (error 24)"}};
-  for (const auto& c : cases) {
-    rlimit was{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
-    if (!c.descriptorsLeft) {
-      // The lowest free descriptor becomes the limit: no new one can be made.
-      const int next = dup(0);
-      ASSERT_GE(next, 0);
-      close(next);
-      rlimit none = was;
-      none.rlim_cur = static_cast<rlim_t>(next);
-      ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
-    }
-    std::string error;
-    {
-      StopSignals signals([](int) {});
-      error = signals.Error();
-    }
-    setrlimit(RLIMIT_NOFILE, &was);
-    EXPECT_EQ(error, c.error);
-  }
+  rlimit was{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
+  rlimit none = was;
+  none.rlim_cur = static_cast<rlim_t>(dup(2));  // the lowest free descriptor: no new one
+  close(static_cast<int>(none.rlim_cur));
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  const std::string error = StopSignals([](int) {}).Error();
+  setrlimit(RLIMIT_NOFILE, &was);
+  EXPECT_EQ(error, "Too many open files (error 24)");
 }
 #endif
 

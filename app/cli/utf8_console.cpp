@@ -6,6 +6,8 @@
 #include <shellapi.h>
 // clang-format on
 
+#include <cstdlib>
+
 #include "core/utf8_text.h"
 #endif
 
@@ -25,9 +27,18 @@ std::vector<std::string> Utf8CommandLine(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
+#ifdef _WIN32
+namespace {
+UINT consoleCodePage = 0;
+}  // namespace
+#endif
+
 void UseUtf8Console() {
 #ifdef _WIN32
-  SetConsoleOutputCP(CP_UTF8);
+  // The console is the operator's: it gets its code page back when the program ends.
+  consoleCodePage = GetConsoleOutputCP();
+  if (consoleCodePage != 0 && consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+    std::atexit([] { SetConsoleOutputCP(consoleCodePage); });
 #endif
 }
 

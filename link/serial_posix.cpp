@@ -16,6 +16,8 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <string>
+#include <system_error>
 
 #include "link/serial_link.h"
 
@@ -159,6 +161,7 @@ class PosixSerialLink : public Link {
  private:
   enum class Wait { Ready, HungUp, Stop };
   Wait WaitFor(short events, std::uint64_t deadline);
+  bool DrainOutput();
 
   int fd_;
   const int wakeFd_;
@@ -249,10 +252,30 @@ bool PosixSerialLink::SetTimeouts(const CommTimeouts& timeouts) {
   return true;
 }
 
+// Waits until the bytes queued for the line have left, as tcdrain does, but no longer than a
+// write may take and not past Interrupt: an adapter that never drains must not hold the burn.
+bool PosixSerialLink::DrainOutput() {
+  constexpr int kPollMs = 2;
+  const std::uint64_t deadline = nowMs_() + TotalMs(timeouts_.WriteTotalTimeoutMultiplier,
+                                                    timeouts_.WriteTotalTimeoutConstant, 0);
+  for (;;) {
+    int queued = 0;
+    // Once the queue is empty only the UART's last characters remain, which tcdrain waits for.
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+      (void)::tcdrain(fd_);
+      return true;
+    }
+    if (interrupted_.load() || nowMs_() >= deadline) return false;
+    pollfd wake{wakeFd_, POLLIN, 0};
+    (void)::poll(&wake, 1, kPollMs);
+  }
+}
+
 bool PosixSerialLink::ApplyLineProfile(const LineProfile& profile) {
   if (fd_ < 0 || hungUp_ || interrupted_.load()) return false;
-  // Bytes still queued must leave at the old speed.
-  (void)::tcdrain(fd_);
+  // Bytes still queued must leave at the old speed; if they never leave, the line keeps its
+  // profile and the step's exchange fails on its own.
+  if (!DrainOutput()) return false;
   termios tio{};
   if (::tcgetattr(fd_, &tio) != 0 || !SetLineFields(tio, profile)) return false;
   const bool applied = ::tcsetattr(fd_, TCSANOW, &tio) == 0;
@@ -353,7 +376,10 @@ std::string OpenFailureReason(std::uint32_t systemError, const std::string& path
     case ENODEV:
     case ENXIO:
       return path + ": no such device: check the port name and that the adapter is plugged in";
-    default: return {};
+    // Anything else (too many open files, say) in the system's words, with the number to search.
+    default:
+      return path + ": " + std::generic_category().message(static_cast<int>(systemError)) +
+             " (error " + std::to_string(systemError) + ")";
   }
 }
 

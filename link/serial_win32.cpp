@@ -4,6 +4,9 @@
 #include <windows.h>
 // clang-format on
 
+#include <string>
+
+#include "core/utf8_text.h"
 #include "link/win32_handle_link.h"
 
 namespace plcburn {
@@ -41,8 +44,8 @@ std::string SerialDevicePath(const std::string& portName) {
 
 OpenResult OpenSerialPort(const std::string& portName, LinkClock nowMs) {
   const HANDLE h =
-      CreateFileA(SerialDevicePath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+      CreateFileW(WideFromUtf8(SerialDevicePath(portName)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE)
     return OpenResult{nullptr,
                       OpenFailureReason(static_cast<std::uint32_t>(GetLastError()), portName)};
@@ -54,8 +57,20 @@ std::string OpenFailureReason(std::uint32_t systemError, const std::string& port
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
       return portName + " is in use by another program: close it there and try again";
-    default: return {};
+    default: break;
   }
+  // Anything else in the system's words, with the number to search.
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, systemError, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring words = length > 0 && text != nullptr ? std::wstring(text, length) : L"";
+  if (text != nullptr) LocalFree(text);
+  while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' ||
+                            words.back() == L' ' || words.back() == L'.'))
+    words.pop_back();
+  if (words.empty()) words = L"system error";
+  return portName + ": " + Utf8FromWide(words) + " (error " + std::to_string(systemError) + ")";
 }
 
 }  // namespace plcburn

@@ -1,7 +1,7 @@
 # Windows: COM ports and the PLC's USB interface as Win32 handles, found through the Setup API.
 plcburn_library(plcburn_link STATIC link_clock.cpp win32_handle_link.cpp serial_win32.cpp
                                     port_list_win32.cpp win32_usb.cpp)
-target_link_libraries(plcburn_link PUBLIC setupapi)
+target_link_libraries(plcburn_link PUBLIC setupapi plcburn_core)
 
 plcburn_library(plcburn_system_link STATIC system_opener.cpp)
 target_link_libraries(plcburn_system_link PUBLIC plcburn_link)

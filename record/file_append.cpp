@@ -6,10 +6,10 @@
 // clang-format on
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #endif
 
 #include <system_error>
@@ -17,6 +17,10 @@
 namespace plcburn {
 
 namespace {
+
+// A FIFO or a device may block a write until someone reads, or take the record for good: the
+// log is a file or nothing.
+constexpr const char* kNotAFile = "it is not a regular file";
 
 bool MakeFolder(const std::filesystem::path& path, std::string& error) {
   const std::filesystem::path folder = path.parent_path();
@@ -27,12 +31,20 @@ bool MakeFolder(const std::filesystem::path& path, std::string& error) {
   return !ec;
 }
 
+bool ExistsAsOtherThanFile(const std::filesystem::path& path, std::string& error) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) return false;
+  error = kNotAFile;
+  return true;
+}
+
 }  // namespace
 
 #ifdef _WIN32
 
 bool AppendWhole(const std::filesystem::path& path, std::string_view text, std::string& error) {
-  if (!MakeFolder(path, error)) return false;
+  if (!MakeFolder(path, error) || ExistsAsOtherThanFile(path, error)) return false;
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file, as the
   // system places it.
   const HANDLE file =
@@ -40,6 +52,11 @@ bool AppendWhole(const std::filesystem::path& path, std::string_view text, std::
                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = std::system_category().message(static_cast<int>(GetLastError()));
+    return false;
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    error = kNotAFile;
     return false;
   }
   DWORD written = 0;
@@ -53,17 +70,24 @@ bool AppendWhole(const std::filesystem::path& path, std::string_view text, std::
 #else
 
 bool AppendWhole(const std::filesystem::path& path, std::string_view text, std::string& error) {
-  if (!MakeFolder(path, error)) return false;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (!MakeFolder(path, error) || ExistsAsOtherThanFile(path, error)) return false;
+  // Not blocking, should a FIFO take the file's place between the look and the open.
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
-    error = std::strerror(errno);
+    error = errno == ENXIO ? kNotAFile : std::generic_category().message(errno);
+    return false;
+  }
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    close(fd);
+    error = kNotAFile;
     return false;
   }
   ssize_t written = 0;
   do {
     written = write(fd, text.data(), text.size());
   } while (written < 0 && errno == EINTR);
-  if (written < 0) error = std::strerror(errno);
+  if (written < 0) error = std::generic_category().message(errno);
   close(fd);
   if (written >= 0 && static_cast<std::size_t>(written) != text.size())
     error = "the record was written in part";

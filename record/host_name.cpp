@@ -4,6 +4,7 @@
 // clang-format off
 #include <windows.h>
 // clang-format on
+#include "core/utf8_text.h"
 #else
 #include <unistd.h>
 #endif
@@ -12,10 +13,10 @@ namespace plcburn {
 
 std::string HostName() {
 #ifdef _WIN32
-  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD length = sizeof name;
-  if (!GetComputerNameA(name, &length)) return {};
-  return std::string(name, length);
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &length)) return {};
+  return Utf8FromWide(std::wstring_view(name, length));
 #else
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return {};

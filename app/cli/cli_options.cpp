@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "core/catalogue.h"
+#include "core/utf8_text.h"
 
 namespace plcburn {
 
@@ -126,7 +127,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
 }
 
 std::optional<std::size_t> ModelNamedByImage(std::string_view path) {
-  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
   const std::string_view prefix = std::string_view(name).substr(0, name.find('_'));
   for (std::size_t row = 0; row < kModelCount; ++row)
     if (EqualsIgnoringCase(ModelAt(row).name, prefix)) return row;

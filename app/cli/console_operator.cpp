@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "app/cli/plain_progress.h"
 #include "core/message_help.h"
 
 namespace plcburn {
@@ -91,8 +92,7 @@ void ConsoleBoard::Report() {
                      std::string(filled, '#').c_str(), std::string(30 - filled, '.').c_str(),
                      line.c_str());
         ++drawn;
-      } else if (line.substr(0, line.size() - 6) != e.lastLine.substr(0, e.lastLine.size() - 6)) {
-        // A plain line when the phase, percent or counters change (not for each second).
+      } else if (PlainProgressChanged(line, e.lastLine)) {
         std::fprintf(progressOut_, "%s\n", line.c_str());
       }
       e.lastLine = line;

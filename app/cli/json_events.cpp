@@ -1,5 +1,10 @@
 #include "app/cli/json_events.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "core/message_help.h"
 #include "record/burn_record_json.h"
 
@@ -11,6 +16,14 @@ void JsonEvents::Emit(std::string_view event, std::string_view port,
   line.update(fields);
   const std::string text = JsonLine(line);
   std::lock_guard lock(mutex_);
+#ifdef _WIN32
+  // A stream in text mode writes CR LF; the stream's lines end in LF, as the burn log's do.
+  if (!binary_) {
+    std::fflush(out_);
+    _setmode(_fileno(out_), _O_BINARY);
+    binary_ = true;
+  }
+#endif
   std::fputs(text.c_str(), out_);
   std::fflush(out_);
 }

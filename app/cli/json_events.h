@@ -29,6 +29,7 @@ class JsonEvents {
 
   std::FILE* out_;
   std::mutex mutex_;
+  bool binary_ = false;
 };
 
 // The phase of the stream that a panel's `flashStatus` stands for.

@@ -24,9 +24,11 @@
 #include "app/cli/image_trust.h"
 #include "app/cli/station_command.h"
 #include "app/cli/stop_signals.h"
+#include "app/cli/utf8_console.h"
 #include "app/version_text.h"
 #include "burn/burn_runner.h"
 #include "core/memory_image.h"
+#include "core/utf8_text.h"
 #include "link/port_list.h"
 #include "link/serial_link.h"
 #include "link/system_opener.h"
@@ -71,7 +73,8 @@ std::optional<std::string> PortForUsbModel(const std::string& port) {
 int main(int argc, char** argv) {
   using namespace plcburn;
   IgnoreBrokenPipes();
-  const ParsedCli parsed = ParseCli(std::vector<std::string>(argv + 1, argv + argc));
+  UseUtf8Console();
+  const ParsedCli parsed = ParseCli(Utf8CommandLine(argc, argv));
   if (!parsed.options) {
     std::fprintf(stderr, "plcburn-cli: %s\n%s", parsed.error.c_str(), kCliUsage);
     return kExitUsage;
@@ -144,7 +147,7 @@ int main(int argc, char** argv) {
   // Every burn's record goes to one log; a log that cannot be written only warns.
   std::optional<BurnLog> log;
   if (!options.noLog) {
-    log.emplace(options.log.empty() ? DefaultBurnLogPath() : std::filesystem::path(options.log),
+    log.emplace(options.log.empty() ? DefaultBurnLogPath() : PathFromUtf8(options.log),
                 [](const std::string& warning) {
                   std::fprintf(stderr, "plcburn-cli: %s\n", warning.c_str());
                 });
@@ -152,7 +155,7 @@ int main(int argc, char** argv) {
   const RecordFacts facts{
       HostName(),
       options.image.empty() ? std::string(BuiltinImageName())
-                            : std::filesystem::path(options.image).filename().string(),
+                            : Utf8FromPath(PathFromUtf8(options.image).filename()),
       options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes),
       trust.keyId, trust.trustedComment};
   if (options.watchMode) return RunStation(options, row, imageBytes, facts, log ? &*log : nullptr);
@@ -221,6 +224,11 @@ int main(int argc, char** argv) {
   {
     // Before any thread starts: every thread then leaves the signals to the watcher.
     StopSignals stopSignals([&board](int signal) { board.Stop(signal); });
+    if (!stopSignals.Error().empty()) {
+      std::fprintf(stderr, "plcburn-cli: cannot watch for Ctrl+C: %s\n",
+                   stopSignals.Error().c_str());
+      return kExitBurnFailed;
+    }
     board.Start();
     for (std::size_t i = 0; i < burns.size(); ++i) {
       PortBurn& b = *burns[i];

@@ -22,6 +22,7 @@
 #include "app/station_metrics_view.h"
 #include "burn/station.h"
 #include "core/message_help.h"
+#include "core/utf8_text.h"
 #include "core/version.h"
 #include "link/slot_watch.h"
 #include "link/system_opener.h"
@@ -194,6 +195,10 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
     std::lock_guard lock(stationMutex);
     if (running != nullptr) running->Stop();
   });
+  if (!stopSignals.Error().empty()) {
+    std::fprintf(stderr, "plcburn-cli: cannot watch for Ctrl+C: %s\n", stopSignals.Error().c_str());
+    return kExitFailed;
+  }
   std::string error;
   const std::unique_ptr<SlotWatch> watch = MakeSystemSlotWatch(options.watch, &error);
   if (!watch) {
@@ -233,7 +238,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
       chosen.refusal = choice.refusal;
       if (!choice.row || !choice.refusal.empty()) return chosen;
       chosen.modelRow = choice.row;
-      chosen.imageName = std::filesystem::path(choice.path).filename().string();
+      chosen.imageName = Utf8FromPath(PathFromUtf8(choice.path).filename());
       chosen.imageSha256 = Sha256Hex(choice.bytes);
       chosen.bytes = std::move(choice.bytes);
       return chosen;

@@ -1,5 +1,7 @@
 #include "app/cli/stop_signals.h"
 
+#include <system_error>
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -43,7 +45,8 @@ StopSignals::StopSignals(std::function<void(int)> onStop) : onStop_(std::move(on
   std::lock_guard lock(handlerMutex);
   handlerTarget = &onStop_;
   burnsEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  if (burnsEnded == nullptr || !SetConsoleCtrlHandler(OnConsoleEvent, TRUE))
+    error_ = std::system_category().message(static_cast<int>(GetLastError()));
 }
 
 StopSignals::~StopSignals() {
@@ -74,7 +77,12 @@ StopSignals::StopSignals(std::function<void(int)> onStop) : onStop_(std::move(on
   const sigset_t set = StopSet();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   signalFd_ = ::signalfd(-1, &set, SFD_CLOEXEC);
-  quitFd_ = ::eventfd(0, EFD_CLOEXEC);
+  if (signalFd_ >= 0) quitFd_ = ::eventfd(0, EFD_CLOEXEC);
+  if (signalFd_ < 0 || quitFd_ < 0) {
+    const int err = errno;
+    error_ = std::generic_category().message(err) + " (error " + std::to_string(err) + ")";
+    return;
+  }
   watcher_ = std::thread([this] {
     for (;;) {
       pollfd fds[2] = {{signalFd_, POLLIN, 0}, {quitFd_, POLLIN, 0}};
@@ -91,11 +99,13 @@ StopSignals::StopSignals(std::function<void(int)> onStop) : onStop_(std::move(on
 }
 
 StopSignals::~StopSignals() {
-  const std::uint64_t one = 1;
-  (void)!::write(quitFd_, &one, sizeof one);
-  if (watcher_.joinable()) watcher_.join();
-  ::close(signalFd_);
-  ::close(quitFd_);
+  if (watcher_.joinable()) {
+    const std::uint64_t one = 1;
+    (void)!::write(quitFd_, &one, sizeof one);
+    watcher_.join();
+  }
+  if (signalFd_ >= 0) ::close(signalFd_);
+  if (quitFd_ >= 0) ::close(quitFd_);
   // The signals stay blocked: one that comes now, after the burns, has nothing left to stop,
   // and must not turn a finished run into a killed one.
 }

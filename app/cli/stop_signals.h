@@ -5,6 +5,7 @@
 // closing the console.
 
 #include <functional>
+#include <string>
 #include <thread>
 
 namespace plcburn {
@@ -18,7 +19,12 @@ class StopSignals {
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
 
+  // Why the signals cannot be watched (no descriptors left, say), or empty when they are. A
+  // program that cannot be stopped cleanly must not start a burn.
+  const std::string& Error() const { return error_; }
+
  private:
+  std::string error_;
   std::function<void(int)> onStop_;
   int signalFd_ = -1;
   int quitFd_ = -1;

@@ -14,6 +14,7 @@
 #include "core/burn_state.h"
 #include "core/catalogue.h"
 #include "core/stopped_burn.h"
+#include "core/utf8_text.h"
 #include "link/port_list.h"
 #include "link/system_opener.h"
 #include "record/burn_log.h"
@@ -59,8 +60,9 @@ struct App {
   // The file chooser's state. The chosen file is measured but never burned: every burn writes
   // the built-in image.
   int isFileChosed = 0;
-  char szFile[MAX_PATH] = {};
-  char previousFileName[MAX_PATH] = {};
+  // Wide, so that a file in a folder of any name is chosen as it is.
+  wchar_t szFile[MAX_PATH] = {};
+  wchar_t previousFileName[MAX_PATH] = {};
   DWORD fileLength = 0;
 };
 
@@ -73,7 +75,8 @@ class WindowOperator : public Operator {
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override {
     if (a_.quitting.load()) return;
     const UINT style = MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION);
-    MessageBoxA(a_.paramStruct.hwnd, std::string(text).c_str(), std::string(caption).c_str(),
+    // Wide: a message may hold a path or a reason in any language.
+    MessageBoxW(a_.paramStruct.hwnd, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(),
                 style);
   }
   // The port list goes with the button: a port chosen mid-burn would show one the burn is not
@@ -135,17 +138,17 @@ void ChoosePort(App& a, HWND list) {
 
 void ChooseFile(App& a, HWND hwnd) {
   if (a.isFileChosed) std::memcpy(a.previousFileName, a.szFile, sizeof a.szFile);
-  OPENFILENAMEA ofn{};
+  OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = hwnd;
-  a.szFile[0] = '\0';
+  a.szFile[0] = L'\0';
   ofn.lpstrFile = a.szFile;
-  ofn.nMaxFile = sizeof a.szFile;
-  ofn.lpstrFilter = "Binary File (*.bin)\0*.bin\0All (*.*)\0*.*\0";
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrFilter = L"Binary File (*.bin)\0*.bin\0All (*.*)\0*.*\0";
   ofn.nFilterIndex = 1;
   ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-  if (GetOpenFileNameA(&ofn)) {
-    const HANDLE file = CreateFileA(a.szFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  if (GetOpenFileNameW(&ofn)) {
+    const HANDLE file = CreateFileW(a.szFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     a.fileLength = file == INVALID_HANDLE_VALUE ? INVALID_FILE_SIZE : GetFileSize(file, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);

@@ -142,6 +142,18 @@ EOF
     fail "unwritable log: exit $?"
   [ "$out" = "INFORMATION: Firmware update is SUCCESSFUL" ] || fail "output '$out'"
   [ "$(grep -c 'cannot write the burn log' "$work/err")" = 1 ] || fail "warnings: $(cat "$work/err")"
+  # A FIFO that nobody reads: refused at once with the same one warning, not waited on.
+  mkfifo "$work/fifo"
+  start_sim qn4-fifo --model QN4 --boot
+  out=$("$cli" --image "$img" --port "$port" --log "$work/fifo" 2>"$work/err") ||
+    fail "FIFO log: exit $?"
+  ended=$(date +%s%N)
+  [ "$out" = "INFORMATION: Firmware update is SUCCESSFUL" ] || fail "FIFO log: output '$out'"
+  grep -q "cannot write the burn log $work/fifo: it is not a regular file" "$work/err" ||
+    fail "FIFO log: warnings: $(cat "$work/err")"
+  # plcsim saves the image when the transfer ends.
+  late=$(((ended - $(date -r "$work/qn4-fifo.received" +%s%N)) / 1000000))
+  [ "$late" -lt 1000 ] || fail "FIFO log: the burn ended $late ms after the transfer"
   ;;
 *) fail "unknown case $case" ;;
 esac

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -247,18 +251,34 @@ TEST(GangBurn, FourLinesInTheLogAndEachPortsStreamEndsWithItsResult) {
 TEST(BurnLog, UnwritableLogLeavesASuccessfulBurnSuccessful) {
   const auto folder = FreshFolder("unwritable");
   std::ofstream(folder / "file") << "not a folder";
-  std::vector<std::string> warnings;
-  BurnLog journal(folder / "file" / "burns.jsonl",
-                  [&](const std::string& w) { warnings.push_back(w); });
-  for (int burn = 0; burn < 2; ++burn) {
-    Bench b("QN4", 5000, testing::Faults({}, true));
-    BurnRecording recording = RecordingOn(b, journal);
-    b.Run(nullptr, nullptr, &recording);
-    EXPECT_EQ(b.Final().text, "Firmware update is SUCCESSFUL");
-    b.ExpectCleanEnd();
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+#endif
+  const struct {
+    std::filesystem::path log;
+    const char* reason;
+  } cases[] = {
+      {folder / "file" / "burns.jsonl", ""},
+      {folder, "not a regular file"},
+#ifndef _WIN32
+      {folder / "fifo", "not a regular file"},  // nobody reads it: must not wait for one
+      {"/dev/null", "not a regular file"},
+#endif
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> warnings;
+    BurnLog journal(c.log, [&](const std::string& w) { warnings.push_back(w); });
+    for (int burn = 0; burn < 2; ++burn) {
+      Bench b("QN4", 5000, testing::Faults({}, true));
+      BurnRecording recording = RecordingOn(b, journal);
+      b.Run(nullptr, nullptr, &recording);
+      EXPECT_EQ(b.Final().text, "Firmware update is SUCCESSFUL");
+      b.ExpectCleanEnd();
+    }
+    ASSERT_EQ(warnings.size(), 1u) << c.log << ": one warning, not one per burn";
+    EXPECT_NE(warnings[0].find(c.log.string()), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find(c.reason), std::string::npos) << warnings[0];
   }
-  ASSERT_EQ(warnings.size(), 1u) << "one warning, not one per burn";
-  EXPECT_NE(warnings[0].find("burns.jsonl"), std::string::npos);
 }
 
 TEST(BurnLog, LivesWhereTheEnvironmentSays) {

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Runs a burn of plcburn-cli with --json and --log, then checks the record it left: one line in
-the log, the same record as the last event of the stream (a result), a success, and the SHA-256
-of the image that was burned.
+the log, the same record as the last event of the stream (a result), a success on PORT, the
+image's name as typed and its SHA-256, and lines that end in LF alone.
 
-    record_check.py LOG IMAGE -- COMMAND ARGS...
+    record_check.py LOG IMAGE PORT -- COMMAND ARGS...
 """
 
 import hashlib
@@ -15,22 +15,28 @@ import sys
 
 def main(argv):
     split = argv.index("--")
-    log, image = argv[:split]
+    log, image, port = argv[:split]
     if os.path.exists(log):
         os.remove(log)
-    burn = subprocess.run(argv[split + 1:], stdout=subprocess.PIPE, text=True, check=False)
+    burn = subprocess.run(argv[split + 1:], stdout=subprocess.PIPE, check=False)
+    out = burn.stdout.decode("utf-8", "replace")
     if burn.returncode != 0:
-        print("the burn ended with %d:\n%s" % (burn.returncode, burn.stdout))
+        print("the burn ended with %d:\n%s" % (burn.returncode, out))
         return 1
-    last = [json.loads(line) for line in burn.stdout.splitlines() if line.startswith("{")][-1]
+    if b"\r" in burn.stdout:
+        print("--json lines end in CR LF:\n%r" % burn.stdout[-200:])
+        return 1
+    last = [json.loads(line) for line in out.splitlines() if line.startswith("{")][-1]
     with open(log, encoding="utf-8") as f:
         records = [json.loads(line) for line in f]
     with open(image, "rb") as f:
         sha256 = hashlib.sha256(f.read()).hexdigest()
     record = last.get("record", {})
+    expected = (sha256, os.path.basename(image), "serial", port)
     if (last["event"], last["ok"], records) != ("result", True, [record]) or (
-            record["image"]["sha256"], record["link"], record["port"]) != (sha256, "serial", "COM8"):
-        print("the last event %r, the log %r, the image's SHA-256 %s" % (last, records, sha256))
+            record["image"]["sha256"], record["image"]["name"], record["link"],
+            record["port"]) != expected:
+        print("the last event %r, the log %r, expected %r" % (last, records, expected))
         return 1
     return 0
 

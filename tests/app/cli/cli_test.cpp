@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +20,8 @@
 #include "app/cli/image_choice.h"
 #include "app/cli/image_file.h"
 #include "app/cli/json_events.h"
+#include "app/cli/plain_progress.h"
+#include "app/cli/stop_signals.h"
 #include "burn/burn_control.h"
 #include "core/catalogue.h"
 #include "core/message_help.h"
@@ -185,6 +192,36 @@ TEST(ImageChoice, OneImageNamedForTheIdentifiedModelOrNone) {
 ReconnectPrompt ReplugPrompt(std::string_view text) {
   return {"VL", ReconnectKind::Replug, "Information", text, 2000};
 }
+TEST(PlainProgress, ALineForEachChangeButTheSecondsAlone) {
+  const struct {
+    const char* last;
+    const char* line;
+    bool printed;
+  } cases[] = {
+      {"", "Idle          0%  errors 0/0  0s", true},
+      {"Idle          0%  errors 0/0  3s", "Idle          0%  errors 0/0  4s", false},
+      {"Idle          0%  errors 0/0  3s", "Idle          0%  errors 1/1  3s", true},
+      {"Programming  10%  errors 0/1  12s", "Programming  10%  errors 0/2  13s", true},
+      {"Erasing     100%  errors 0/0  20s", "Programming   0%  errors 0/0  20s", true},
+      {"COM3: Idle    0%  errors 0/0  1s", "COM3: Idle    0%  errors 0/0  2s", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(PlainProgressChanged(c.line, c.last), c.printed) << c.last << " -> " << c.line;
+}
+
+#ifndef _WIN32
+TEST(StopSignals, SaysWhyItCannotWatch) {
+  rlimit was{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
+  rlimit none = was;
+  none.rlim_cur = static_cast<rlim_t>(dup(2));  // the lowest free descriptor: no new one
+  close(static_cast<int>(none.rlim_cur));
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  const std::string error = StopSignals([](int) {}).Error();
+  setrlimit(RLIMIT_NOFILE, &was);
+  EXPECT_EQ(error, "Too many open files (error 24)");
+}
+#endif
 
 // Reads what the board printed.
 std::string Contents(std::FILE* f) {

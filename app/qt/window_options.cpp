@@ -36,6 +36,7 @@ void PrintHelp() {
       "\n"
       "Exit status:\n"
       "  0   the window was closed, or --help or --version answered\n"
+      "  2   --station was given unusable slots or options\n"
       "  other  the window could not be opened (no display, for instance)\n"
       "\n",
       stdout);

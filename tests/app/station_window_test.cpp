@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 
+#include "app/qt/station_options.h"
 #include "link/slot_watch.h"
 #include "link/system_opener.h"
 #include "res/builtin_image.h"
@@ -107,6 +109,41 @@ TEST(StationTiles, GridFitsTheWindow) {
   std::tm since{};
   since.tm_year = 126, since.tm_mon = 11, since.tm_mday = 7, since.tm_hour = 9, since.tm_min = 5;
   EXPECT_EQ(TotalsText({3, 1}, since), "Burned 3, failed 1 since 2026-12-07 09:05");
+}
+
+// The window takes plcburn-cli --watch's slots and options, refused as the CLI refuses them.
+TEST(StationOptions, SlotsAndOptionsOfTheWatch) {
+  const std::string qn4 = testing::TempDir() + "QN4_station_test.bin";
+  std::ofstream(qn4) << std::string(1024, 'x');
+  const std::size_t vl = ModelFromImageName(BuiltinImageName());
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {{"--station", "/dev/ttyUSB*", "--now", "--replug-timeout", "30"}, ""},
+      {{"--station"}, "--station needs at least one slot"},
+      {{"--station", "tty*"}, "give an absolute path"},
+      {{"--station", "USB", "--port", "x"}, "--station and --port exclude each other"},
+      {{"--station", "USB", "--json"}, "takes only its slots"},
+      {{"--station", "USB", "--metrics", "nowhere"}, "--metrics"},
+      {{"--station", "USB", "--model", "QN4", "--image", qn4}, "the QN4 is not reached over USB"},
+      {{"--station", "/dev/ttyS*", "--model", "QN4", "--image", qn4}, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string line = c.args.size() > 1 ? c.args[1] + " " + c.args.back() : c.args[0];
+    ASSERT_TRUE(WantsStation(c.args));
+    const ParsedStation parsed = ParseStationArgs(c.args, vl);
+    EXPECT_EQ(parsed.setup.has_value(), c.error.empty()) << line << ": " << parsed.error;
+    if (!c.error.empty()) {
+      EXPECT_NE(parsed.error.find(c.error), std::string::npos) << line << ": " << parsed.error;
+      continue;
+    }
+    const bool file = c.args.back() == qn4;
+    EXPECT_EQ(parsed.setup->modelRow, file ? *FindModel("QN4") : vl) << line;
+    EXPECT_EQ(parsed.setup->Image().size(), file ? 1024u : BuiltinImage().size()) << line;
+    EXPECT_EQ(parsed.setup->facts.imageName, file ? "QN4_station_test.bin" : BuiltinImageName());
+  }
+  EXPECT_FALSE(WantsStation({"--help"}));
 }
 
 // --- The window over simulated PLCs on pseudo-terminals, linked into a slot's folder. ---

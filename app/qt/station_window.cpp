@@ -104,7 +104,7 @@ void StationWindow::PaintTile(QPainter& painter, const StationTile& tile, const 
   painter.setFont(PixelFont(line, true));
   painter.drawText(
       head, Qt::AlignLeft | Qt::AlignVCenter,
-      painter.fontMetrics().elidedText(FromStd(tile.name), Qt::ElideMiddle, head.width() * 3 / 4));
+      painter.fontMetrics().elidedText(FromStd(tile.name), Qt::ElideLeft, head.width() * 3 / 4));
   painter.setFont(PixelFont(line, false));
   painter.drawText(head, Qt::AlignRight | Qt::AlignVCenter, FromStd(tile.model));
 

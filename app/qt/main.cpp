@@ -2,6 +2,7 @@
 // --station, the window of a burning station.
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -22,14 +23,22 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-int RunStationWindow(QApplication& app, const std::vector<std::string>& args) {
+plcburn::ParsedStation ParseStation(const std::vector<std::string>& args) {
   using namespace plcburn;
-  const ParsedStation parsed = ParseStationArgs(args, ModelFromImageName(BuiltinImageName()));
-  if (!parsed.setup) {
-    std::fprintf(stderr, "plcburn: %s\n%s", parsed.error.c_str(), kStationUsage);
-    return kExitUsage;
-  }
-  const StationSetup& setup = *parsed.setup;
+  ParsedStation parsed = ParseStationArgs(args, ModelFromImageName(BuiltinImageName()));
+  if (!parsed.setup) std::fprintf(stderr, "plcburn: %s\n%s", parsed.error.c_str(), kStationUsage);
+  return parsed;
+}
+
+// Qt's own options start with a single dash.
+bool HasQtOptions(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(), [](const std::string& arg) {
+    return arg.size() > 1 && arg[0] == '-' && arg[1] != '-';
+  });
+}
+
+int RunStationWindow(const plcburn::StationSetup& setup) {
+  using namespace plcburn;
   // Hook for the metrics: a StationView given to the window as `also` sees every change and
   // record; the server for setup.metrics goes here once the window serves them.
   if (!setup.metrics.empty()) {
@@ -65,18 +74,28 @@ int RunStationWindow(QApplication& app, const std::vector<std::string>& args) {
       },
       dialogs);
   window.show();
-  return app.exec();
+  return QApplication::exec();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (const auto status = plcburn::AnswerWindowOptions(argc, argv)) return *status;
+  // A usage error is told before Qt needs a display, unless Qt's options must go first.
+  const std::vector<std::string> given(argv + 1, argv + argc);
+  std::optional<plcburn::ParsedStation> station;
+  if (plcburn::WantsStation(given) && !HasQtOptions(given)) {
+    station = ParseStation(given);
+    if (!station->setup) return kExitUsage;
+  }
   QApplication app(argc, argv);
   QGuiApplication::setDesktopFileName(QStringLiteral("plcburn"));
   // Qt has taken its own options out of argv by now.
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (plcburn::WantsStation(args)) return RunStationWindow(app, args);
+  if (plcburn::WantsStation(args)) {
+    if (!station) station = ParseStation(args);
+    return station->setup ? RunStationWindow(*station->setup) : kExitUsage;
+  }
   plcburn::SystemLinkOpener opener;
   plcburn::QtDialogs dialogs;
   plcburn::MainWindow window(opener, dialogs);

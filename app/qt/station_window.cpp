@@ -63,10 +63,6 @@ std::vector<StationTile> StationWindow::Tiles() const {
   return StationTiles(slots_, model_, station_.Devices());
 }
 
-TileGrid StationWindow::Grid() const {
-  return GridFor(static_cast<int>(Tiles().size()), width(), height() - kTotalsHeight);
-}
-
 bool StationWindow::Burning() const {
   const auto tiles = Tiles();
   return std::any_of(tiles.begin(), tiles.end(), [](const StationTile& t) {

@@ -31,7 +31,6 @@ class StationWindow : public QWidget {
 
   std::vector<StationTile> Tiles() const;
   Station::Totals Totals() const { return station_.CurrentTotals(); }
-  TileGrid Grid() const;
   bool Burning() const;
 
  protected:

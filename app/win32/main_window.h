@@ -20,7 +20,7 @@ inline constexpr int kStartButtonId = 2;
 inline constexpr int kPortListId = 7;
 inline constexpr int kModelListId = 8;
 
-inline constexpr UINT_PTR kPanelTimer = 6;    // 100 ms, always
+inline constexpr UINT_PTR kPanelTimer = 6;  // 100 ms, always
 
 inline constexpr int kIconResource = 1;
 

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Takes the pictures in docs/images/ anew, from the screenshot tests: the window idle, mid-burn
-# and at its success box, on Linux (Qt, offscreen) and on Windows (under Wine), and the numbered
-# status panel of the troubleshooting guide (a fresh Debian 12 machine, as root).
+# and at its success box, on Linux (Qt, offscreen) and on Windows (under Wine), the numbered
+# status panel of the troubleshooting guide and the station window over simulated PLCs (a fresh
+# Debian 12 machine, as root).
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -11,7 +12,7 @@ sh tools/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target test_window -- -j"$jobs"
 rm -rf build/screenshots
-build/tests/app/test_window --gtest_filter='MainWindow.*'
+build/tests/app/test_window --gtest_filter='MainWindow.*:StationWindow.Screenshot*'
 
 rm -rf build-win/screenshots
 sh tools/windows-tests.sh -R window_burn
@@ -22,4 +23,5 @@ for shot in idle midburn success; do
   cp "build-win/screenshots/$shot.png" "docs/images/windows-$shot.png"
 done
 cp build/screenshots/status-panel.png docs/images/status-panel.png
+cp build/screenshots/station.png docs/images/station.png
 ls -l docs/images

@@ -14,10 +14,19 @@ namespace {
 void PrintHelp() {
   std::fputs(
       "Usage: plcburn [OPTION]...\n"
+      "  or:  plcburn --station SLOT... [STATION OPTION]...\n"
       "Burn the firmware image built into this program into one PLC, from a window.\n"
       "\n"
       "The model is fixed by the build; choose the port and press \"Start Burn\".\n"
       "Every outcome, prompt and error is shown in a message box.\n"
+      "\n"
+      "With --station, the window of a burning station: every PLC plugged into one of\n"
+      "the slots is burned once, with one tile per slot that reads from across the\n"
+      "room. The slots and the station options are those of plcburn-cli --watch:\n"
+      "  --station SLOT...  the slots to watch (USB, or absolute paths or globs of\n"
+      "                     serial device nodes)\n"
+      "  --model NAME, --image FILE, --trusted-key FILE, --replug-timeout S, --now,\n"
+      "  --log FILE, --no-log   as plcburn-cli takes them\n"
       "\n"
       "  -h, --help         print this help and exit, without opening a window\n"
       "  --version          print the version and the built-in image (file name,\n"
@@ -27,6 +36,7 @@ void PrintHelp() {
       "\n"
       "Exit status:\n"
       "  0   the window was closed, or --help or --version answered\n"
+      "  2   --station was given unusable slots or options\n"
       "  other  the window could not be opened (no display, for instance)\n"
       "\n",
       stdout);

@@ -1,8 +1,8 @@
 #!/bin/sh
-# The pictures the README and the troubleshooting guide show: each path they name is there and is
-# a PNG, each window picture has its window's size, and the README shows both windows idle,
-# mid-burn and at the success box.
-# usage: pictures.sh SOURCE_DIR PREFIX=WIDTHxHEIGHT...   (e.g. linux-=528x166)
+# The pictures the README, the troubleshooting guide and the station's guide show: each path
+# they name is there and is a PNG, each window picture has its window's size, and the README shows
+# both windows (the prefixes ending in "-") idle, mid-burn and at the success box.
+# usage: pictures.sh SOURCE_DIR PREFIX=WIDTHxHEIGHT...   (e.g. linux-=528x166 station=1280x800)
 set -u
 root=$1
 shift
@@ -15,7 +15,7 @@ png_size() {
                                                $5*16777216+$6*65536+$7*256+$8 }'
 }
 
-for doc in README.md docs/troubleshooting.md; do
+for doc in README.md docs/troubleshooting.md docs/station.md; do
   dir=$(dirname "$doc")
   paths=$(grep -o '!\[[^]]*\]([^)]*)' "$root/$doc" | sed 's/.*](\(.*\))/\1/')
   [ -n "$paths" ] || bad "$doc shows no picture"
@@ -35,6 +35,7 @@ for doc in README.md docs/troubleshooting.md; do
 done
 
 for rule in "$@"; do
+  case ${rule%%=*} in *-) ;; *) continue ;; esac
   for shot in idle midburn success; do
     grep -q "](docs/images/${rule%%=*}$shot.png)" "$root/README.md" ||
       bad "README.md does not show ${rule%%=*}$shot.png"

@@ -16,66 +16,10 @@
 #include <vector>
 
 #include "sim/plc_sim.h"
-
-extern char** environ;
+#include "tests/sim/plcsim_process.h"
 
 namespace plcburn {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// A running plcsim with its stdout; stopped if the test ends before it does.
-class Plcsim {
- public:
-  explicit Plcsim(std::vector<std::string> args) {
-    args.insert(args.begin(), PLCSIM_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    if (posix_spawn(&pid, PLCSIM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out = fds[0];
-  }
-  ~Plcsim() {
-    if (pid > 0 && kill(pid, SIGTERM) == 0) waitpid(pid, nullptr, 0);
-    close(out);
-  }
-  // The exit status, or -1 when it does not exit within 3 s.
-  int WaitExit() {
-    for (int i = 0; i < 300; ++i, usleep(10'000)) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-    }
-    return -1;
-  }
-
-  pid_t pid = -1;
-  int out = -1;
-};
-
-// Up to n bytes from fd (fewer once `stopAt` came), waiting at most 3 s in all.
-std::string ReadSome(int fd, std::size_t n, char stopAt = '\0') {
-  std::string got;
-  const auto deadline = Clock::now() + std::chrono::seconds(3);
-  while (got.size() < n && Clock::now() < deadline &&
-         !(stopAt && !got.empty() && got.back() == stopAt)) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    char c;
-    if (read(fd, &c, 1) != 1) break;
-    got += c;
-  }
-  return got;
-}
 
 void WriteText(int fd, const std::string& s) {
   ASSERT_EQ(write(fd, s.data(), s.size()), static_cast<ssize_t>(s.size()));

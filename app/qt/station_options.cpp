@@ -1,0 +1,87 @@
+#include "app/qt/station_options.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/cli/image_file.h"
+#include "app/cli/image_trust.h"
+#include "core/catalogue.h"
+#include "link/slot_watch.h"
+#include "metrics/metrics_address.h"
+#include "record/host_name.h"
+#include "record/sha256.h"
+#include "res/builtin_image.h"
+
+namespace plcburn {
+
+std::span<const std::uint8_t> StationSetup::Image() const {
+  return options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
+}
+
+bool WantsStation(const std::vector<std::string>& args) {
+  return std::find(args.begin(), args.end(), "--station") != args.end();
+}
+
+ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t buildRow) {
+  // The station's options are the CLI's with --watch spelt --station; --metrics is the window's.
+  std::vector<std::string> cli;
+  StationSetup setup;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--metrics") {
+      if (!setup.metrics.empty()) return {std::nullopt, "--metrics given twice"};
+      if (i + 1 >= args.size()) return {std::nullopt, "--metrics needs ADDRESS:PORT"};
+      setup.metrics = args[++i];
+      if (const auto at = ParseMetricsAddress(setup.metrics); !at.address)
+        return {std::nullopt, at.error};
+    } else if (args[i] == "--watch") {
+      return {std::nullopt, "unknown argument: --watch (the window's slots follow --station)"};
+    } else {
+      cli.push_back(args[i] == "--station" ? "--watch" : args[i]);
+    }
+  }
+  ParsedCli parsed = ParseCli(cli);
+  if (!parsed.options) {
+    std::string error = parsed.error;
+    for (std::size_t at = error.find("--watch"); at != std::string::npos;
+         at = error.find("--watch", at))
+      error.replace(at, 7, "--station");
+    return {std::nullopt, error};
+  }
+  setup.options = std::move(*parsed.options);
+  const CliOptions& o = setup.options;
+  if (!o.ports.empty() || o.json || o.identify || !o.verifyImage.empty() || o.listPorts ||
+      o.buildModel || o.yes || !o.images.empty())
+    return {std::nullopt,
+            "the station window takes only its slots, --model, --image, --trusted-key, "
+            "--replug-timeout, --now, --log, --no-log and --metrics"};
+
+  const ModelChoice choice = ChooseModel(o, buildRow);
+  if (!choice.row) return {std::nullopt, choice.error};
+  setup.modelRow = *choice.row;
+  const ModelRules& model = ModelAt(setup.modelRow);
+  for (const std::string& slot : o.watch) {
+    std::string problem = SlotProblem(slot);
+    if (problem.empty() && slot == "USB" && !model.IsUsb())
+      problem = "slot USB: the " + std::string(model.name) + " is not reached over USB";
+    if (!problem.empty()) return {std::nullopt, problem};
+  }
+
+  std::string trustKey, trustComment;
+  if (!o.image.empty()) {
+    ImageFile file = ReadImageFile(o.image, model.maxSize);
+    if (!file.bytes) return {std::nullopt, file.error};
+    setup.fileImage = std::move(*file.bytes);
+    const ImageTrust trust = CheckImageForBurn(o, setup.fileImage, model.maxSize);
+    if (!trust.accepted) return {std::nullopt, trust.error};
+    trustKey = trust.keyId;
+    trustComment = trust.trustedComment;
+  }
+  setup.facts = {HostName(),
+                 o.image.empty() ? std::string(BuiltinImageName())
+                                 : std::filesystem::path(o.image).filename().string(),
+                 o.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(setup.Image()),
+                 trustKey, trustComment};
+  return {std::move(setup), ""};
+}
+
+}  // namespace plcburn

@@ -1,0 +1,43 @@
+#pragma once
+// plcburn --station SLOT...: the station window's command line, the slots and options of
+// plcburn-cli --watch, checked the same way before anything opens.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_options.h"
+#include "core/burn_record.h"
+
+namespace plcburn {
+
+struct StationSetup {
+  CliOptions options;
+  std::size_t modelRow = 0;
+  std::vector<std::uint8_t> fileImage;  // --image's bytes; empty for the built-in image
+  RecordFacts facts;
+  std::string metrics;  // --metrics ADDRESS:PORT, empty when the figures are not served
+
+  std::span<const std::uint8_t> Image() const;
+};
+
+struct ParsedStation {
+  std::optional<StationSetup> setup;
+  std::string error;  // a usage error
+};
+
+// Whether the arguments (the program's name left out) ask for the station window.
+bool WantsStation(const std::vector<std::string>& args);
+
+// The station's setup from the arguments; `buildRow` is the model the build serves.
+ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t buildRow);
+
+inline constexpr const char* kStationUsage =
+    "usage: plcburn --station SLOT... [--model NAME --image FILE | --image FILE]\n"
+    "               [--trusted-key FILE]... [--replug-timeout S] [--now]\n"
+    "               [--log FILE | --no-log] [--metrics ADDRESS:PORT]\n";
+
+}  // namespace plcburn

@@ -1,0 +1,116 @@
+#include "app/qt/station_tiles.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace plcburn {
+
+namespace {
+
+// 0x00BBGGRR, as the panel's colours.
+constexpr Color kEmptyGrey = 0x00B4B4B4;
+constexpr Color kBurningWhite = 0x00F4F4F4;
+constexpr Color kReplugAmber = 0x0000BFFF;
+constexpr Color kOkGreen = 0x0050B040;
+constexpr Color kFailedRed = 0x003C3CD8;
+
+StationTile TileFor(const Station::DeviceStatus& d, std::string_view model) {
+  StationTile tile;
+  tile.name = d.device;
+  tile.model = model;
+  tile.state = d.state;
+  tile.values = d;
+  switch (d.state) {
+    case SlotState::Empty:
+      tile.word = "EMPTY";
+      tile.background = kEmptyGrey;
+      break;
+    case SlotState::Burning:
+      tile.word = "BURNING " + std::to_string(std::clamp(d.progress, 0, 100)) + "%";
+      tile.background = kBurningWhite;
+      tile.showsPanel = true;
+      break;
+    case SlotState::Replug:
+      tile.word = "REPLUG";
+      tile.background = kReplugAmber;
+      tile.showsPanel = true;
+      break;
+    case SlotState::Ok:
+      tile.word = "OK";
+      tile.background = kOkGreen;
+      tile.message = d.note;
+      break;
+    case SlotState::Failed:
+      tile.word = "FAILED";
+      tile.background = kFailedRed;
+      tile.message = d.note;
+      break;
+  }
+  return tile;
+}
+
+}  // namespace
+
+std::vector<StationTile> StationTiles(const std::vector<std::string>& slots, std::string_view model,
+                                      std::vector<Station::DeviceStatus> devices) {
+  std::stable_sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) {
+    return a.slot != b.slot ? a.slot < b.slot : a.device < b.device;
+  });
+  std::vector<StationTile> tiles;
+  auto next = devices.begin();
+  for (std::size_t slot = 0; slot < slots.size(); ++slot) {
+    if (next == devices.end() || next->slot != slot) {
+      Station::DeviceStatus empty;
+      empty.device = slots[slot];
+      empty.slot = slot;
+      tiles.push_back(TileFor(empty, model));
+      continue;
+    }
+    for (; next != devices.end() && next->slot == slot; ++next)
+      tiles.push_back(TileFor(*next, model));
+  }
+  return tiles;
+}
+
+void FillPanelState(BurnState& state, const Station::DeviceStatus& values) {
+  state.flashStatus = values.flashStatus;
+  state.progress = values.progress;
+  state.errCounter = values.errCounter;
+  state.totalErrCounter = values.totalErrCounter;
+  state.elapsedTime = values.elapsedTime;
+}
+
+bool TileGrid::Readable() const {
+  return tileWidth >= kMinTileWidth && tileHeight >= kMinTileHeight;
+}
+
+// The column count whose tiles keep the most of their natural shape: the smaller of the two
+// scales to the minimum tile is what limits how well a tile reads.
+TileGrid GridFor(int tiles, int width, int height) {
+  TileGrid best;
+  best.tileWidth = width;
+  best.tileHeight = height;
+  double bestScale = -1;
+  const int count = std::max(tiles, 1);
+  for (int columns = 1; columns <= count; ++columns) {
+    const int rows = (count + columns - 1) / columns;
+    const int w = width / columns;
+    const int h = height / rows;
+    const double scale =
+        std::min(static_cast<double>(w) / kMinTileWidth, static_cast<double>(h) / kMinTileHeight);
+    if (scale > bestScale) {
+      bestScale = scale;
+      best = {columns, rows, w, h};
+    }
+  }
+  return best;
+}
+
+std::string TotalsText(const Station::Totals& totals, const std::tm& since) {
+  char when[32];
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &since);
+  return "Burned " + std::to_string(totals.burned) + ", failed " + std::to_string(totals.failed) +
+         " since " + when;
+}
+
+}  // namespace plcburn

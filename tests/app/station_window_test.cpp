@@ -1,0 +1,218 @@
+// The station window: its tiles and options as values, and the window over plcsim slots in real
+// time.
+
+#include "app/qt/station_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "app/qt/station_options.h"
+#include "link/slot_watch.h"
+#include "link/system_opener.h"
+#include "res/builtin_image.h"
+#include "tests/sim/plcsim_process.h"
+
+namespace plcburn {
+namespace {
+
+using S = SlotState;
+
+Station::DeviceStatus Device(std::string name, std::size_t slot, S state, std::string note = {}) {
+  Station::DeviceStatus d;
+  d.device = std::move(name), d.slot = slot, d.state = state, d.note = std::move(note);
+  d.progress = 42;
+  return d;
+}
+
+// Each tile as "name=WORD", with "+panel" or "(message)".
+std::string Summary(const std::vector<StationTile>& tiles) {
+  std::string text;
+  for (const auto& t : tiles)
+    text += t.name + "=" + t.word + (t.showsPanel ? "+panel" : "") +
+            (t.message.empty() ? "" : "(" + t.message + ")") + " ";
+  return text;
+}
+
+TEST(StationTiles, OneTilePerDeviceAndPerEmptySlotInAGridThatFits) {
+  const struct {
+    std::vector<Station::DeviceStatus> devices;
+    std::string tiles;
+  } cases[] = {
+      {{}, "/a*=EMPTY /b*=EMPTY USB=EMPTY "},
+      {{Device("/a2", 0, S::Replug), Device("/a1", 0, S::Burning)},
+       "/a1=BURNING 42%+panel /a2=REPLUG+panel /b*=EMPTY USB=EMPTY "},
+      {{Device("usb:1-1.2", 2, S::Failed, "CheckID failed"), Device("/b0", 1, S::Ok, "done")},
+       "/a*=EMPTY /b0=OK(done) usb:1-1.2=FAILED(CheckID failed) "},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Summary(StationTiles({"/a*", "/b*", "USB"}, "VL", c.devices)), c.tiles);
+
+  const struct {
+    int tiles, width, height, columns, rows;
+    bool readable;
+  } grids[] = {
+      {16, 1280, 800 - kTotalsHeight, 4, 4, true},  // a hub's worth on a small screen
+      {3, 1280, 760, 2, 2, true},
+      {4, 1280, 300, 4, 1, true},
+      {40, 1280, 760, 7, 6, false},
+  };
+  for (const auto& g : grids) {
+    const TileGrid grid = GridFor(g.tiles, g.width, g.height);
+    EXPECT_EQ(std::pair(grid.columns, grid.rows), std::pair(g.columns, g.rows)) << g.tiles;
+    EXPECT_LE(grid.columns * grid.tileWidth, g.width);
+    EXPECT_LE(grid.rows * grid.tileHeight, g.height);
+    EXPECT_EQ(grid.Readable(), g.readable) << g.tiles;
+  }
+}
+
+// The window takes plcburn-cli --watch's slots and options, refused as the CLI refuses them.
+TEST(StationOptions, SlotsAndOptionsOfTheWatch) {
+  const std::string qn4 = testing::TempDir() + "QN4_station_test.bin";
+  std::ofstream(qn4) << std::string(1024, 'x');
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {{"--station", "/dev/ttyUSB*", "--now", "--replug-timeout", "30"}, ""},
+      {{"--station", "/dev/ttyS*", "--model", "QN4", "--image", qn4}, ""},
+      {{"--station"}, "--station needs at least one slot"},
+      {{"--station", "tty*"}, "give an absolute path"},
+      {{"--station", "USB", "--port", "x"}, "--station and --port exclude each other"},
+      {{"--station", "USB", "--json"}, "takes only its slots"},
+      {{"--station", "USB", "--metrics", "nowhere"}, "--metrics"},
+      {{"--station", "USB", "--model", "QN4", "--image", qn4}, "the QN4 is not reached over USB"},
+  };
+  for (const auto& c : cases) {
+    const ParsedStation parsed = ParseStationArgs(c.args, ModelFromImageName(BuiltinImageName()));
+    ASSERT_EQ(parsed.setup.has_value(), c.error.empty()) << c.args.back() << parsed.error;
+    EXPECT_NE(parsed.error.find(c.error), std::string::npos) << parsed.error;
+    if (parsed.setup) {
+      EXPECT_EQ(ModelAt(parsed.setup->modelRow).name, c.args.back() == qn4 ? "QN4" : "VL");
+    }
+  }
+}
+
+// The system's watch, keeping what it last reported: a re-plug goes back in only once the
+// station has seen it out.
+class SeenWatch : public SlotWatch {
+ public:
+  explicit SeenWatch(std::unique_ptr<SlotWatch> watch) : watch_(std::move(watch)) {}
+  std::vector<SlotDevice> Present() override {
+    auto present = watch_->Present();
+    std::lock_guard lock(mutex_);
+    last_ = present;
+    return present;
+  }
+  void WaitForChange(std::chrono::milliseconds timeout) override { watch_->WaitForChange(timeout); }
+  void Wake() override { watch_->Wake(); }
+  bool Sees(const std::string& port) {
+    std::lock_guard lock(mutex_);
+    return std::any_of(last_.begin(), last_.end(), [&](auto& d) { return d.port == port; });
+  }
+
+ private:
+  std::unique_ptr<SlotWatch> watch_;
+  std::mutex mutex_;
+  std::vector<SlotDevice> last_;
+};
+
+struct AnsweringDialogs : Dialogs {
+  void ShowMessage(QWidget*, const QString&, const QString&, MessageIcon) override {}
+  bool ConfirmStopAndQuit(QWidget*) override { return ++asked, answer; }
+  std::optional<QString> ChooseFile(QWidget*) override { return std::nullopt; }
+  bool answer = false;
+  int asked = 0;
+};
+
+// A real run with a tile in every state, which the docs show; then the ended tiles go with
+// their PLCs, and closing mid-burn asks first.
+TEST(StationWindow, TilesFollowRealBurnsOnPlcsimSlots) {
+  const struct {
+    std::vector<std::string> sim;  // empty: nothing plugged
+    bool replug;                   // pulled and plugged back at its prompt
+    SlotState at;                  // where it stands in the picture
+  } sockets[] = {
+      {{"--model", "VL"}, true, S::Ok},
+      {{"--model", "QN4"}, false, S::Failed},  // another model in the socket
+      {{"--model", "VL"}, false, S::Replug},
+      {{"--model", "VL", "--line-rate"}, true, S::Burning},
+      {{}, false, S::Empty},
+      {{}, false, S::Empty},
+  };
+  const std::string dir =
+      QDir::tempPath().toStdString() + "/station_test_" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  std::vector<std::string> slots;
+  for (std::size_t i = 0; i < std::size(sockets); ++i)
+    slots.push_back(dir + "/socket" + std::to_string(i + 1) + "-*");
+  std::string error;
+  SeenWatch watch(MakeSystemSlotWatch(slots, &error));
+  StationConfig config;
+  config.slots = slots;
+  config.modelRow = ModelFromImageName(BuiltinImageName());
+  config.image = BuiltinImage();
+  AnsweringDialogs dialogs;
+  StationWindow window(
+      config, watch, [](const SlotDevice&) { return std::make_unique<SystemLinkOpener>(); },
+      dialogs);
+  window.show();
+  const auto tile = [&](std::size_t i) { return window.Tiles().at(i); };
+  const auto waitFor = [&](std::size_t i, S state) {
+    return QTest::qWaitFor([&] { return tile(i).state == state; }, 30000);
+  };
+
+  std::vector<std::unique_ptr<Plcsim>> sims;
+  std::vector<std::string> ports;
+  for (std::size_t i = 0; i < std::size(sockets); ++i) {
+    ASSERT_TRUE(waitFor(i, S::Empty)) << i;
+    if (sockets[i].sim.empty()) continue;
+    sims.push_back(std::make_unique<Plcsim>(sockets[i].sim));
+    ports.push_back(slots[i].substr(0, slots[i].size() - 1) + "plc");
+    std::filesystem::create_symlink(TerminalOf(*sims.back()), ports.back());
+  }
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (!sockets[i].replug) continue;
+    ASSERT_TRUE(waitFor(i, S::Replug)) << i;
+    const std::string terminal = std::filesystem::read_symlink(ports[i]);
+    std::filesystem::remove(ports[i]);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watch.Sees(ports[i]); }, 30000)) << i;
+    std::filesystem::create_symlink(terminal, ports[i]);
+  }
+  for (std::size_t i = 0; i < std::size(sockets); ++i)
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+          const auto t = tile(i);
+          return t.state == sockets[i].at &&
+                 (t.state != S::Burning ||
+                  (t.values.flashStatus == PROGRAM && t.values.progress >= 20));
+        },
+        30000))
+        << i << ": " << tile(i).word;
+  EXPECT_NE(tile(0).message.find("SUCCESSFUL"), std::string::npos) << tile(0).message;
+  EXPECT_FALSE(tile(1).message.empty());
+  EXPECT_EQ(std::pair(window.Totals().burned, window.Totals().failed), std::pair(1, 1));
+  const QImage shot = window.grab().toImage();
+  EXPECT_EQ(shot.size(), QSize(1280, 800));
+  QDir().mkpath(PLCBURN_SCREENSHOT_DIR);
+  EXPECT_TRUE(shot.save(QString(PLCBURN_SCREENSHOT_DIR) + "/station.png"));
+
+  for (std::size_t i : {0, 1}) {
+    std::filesystem::remove(ports[i]);
+    EXPECT_TRUE(waitFor(i, S::Empty)) << i;
+  }
+  EXPECT_FALSE(window.close());
+  EXPECT_EQ(tile(2).state, S::Replug);
+  dialogs.answer = true;
+  EXPECT_TRUE(window.close());
+  EXPECT_EQ(dialogs.asked, 2);
+  EXPECT_FALSE(window.Burning());
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace plcburn

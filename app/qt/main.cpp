@@ -13,8 +13,12 @@
 #include "app/qt/station_options.h"
 #include "app/qt/station_window.h"
 #include "app/qt/window_options.h"
+#include "app/station_metrics_view.h"
+#include "core/version.h"
 #include "link/slot_watch.h"
 #include "link/system_opener.h"
+#include "metrics/metrics_address.h"
+#include "metrics/metrics_server.h"
 #include "record/burn_log.h"
 #include "res/builtin_image.h"
 
@@ -30,6 +34,15 @@ plcburn::ParsedStation ParseStation(const std::vector<std::string>& args) {
   return parsed;
 }
 
+// The station's figures need no view of their own beside the window.
+class NoView : public plcburn::StationView {
+ public:
+  void Changed(const std::string&, plcburn::SlotState, std::string_view) override {}
+  void Message(const std::string&, std::string_view, std::string_view) override {}
+  void Prompt(const std::string&, const plcburn::ReconnectPrompt&) override {}
+  void Result(const std::string&, const plcburn::BurnRecord&) override {}
+};
+
 // Qt's own options start with a single dash.
 bool HasQtOptions(const std::vector<std::string>& args) {
   return std::any_of(args.begin(), args.end(), [](const std::string& arg) {
@@ -39,12 +52,18 @@ bool HasQtOptions(const std::vector<std::string>& args) {
 
 int RunStationWindow(const plcburn::StationSetup& setup) {
   using namespace plcburn;
-  // Hook for the metrics: a StationView given to the window as `also` sees every change and
-  // record; the server for setup.metrics goes here once the window serves them.
+  // The figures are served from before the first burn, so a scrape sees the station at once.
+  StationMetrics metrics({std::string(kVersion), setup.facts.imageName, setup.facts.imageSha256});
+  MetricsServer server(metrics);
   if (!setup.metrics.empty()) {
-    std::fprintf(stderr, "plcburn: --metrics is not served by the station window yet\n");
-    return kExitUsage;
+    if (!server.Start(*ParseMetricsAddress(setup.metrics).address)) {
+      std::fprintf(stderr, "plcburn: --metrics %s: %s\n", setup.metrics.c_str(),
+                   server.Error().c_str());
+      return kExitFailed;
+    }
   }
+  NoView none;
+  StationMetricsView counted(none, &metrics);
   std::string error;
   const std::unique_ptr<SlotWatch> watch = MakeSystemSlotWatch(setup.options.watch, &error);
   if (!watch) {
@@ -72,7 +91,7 @@ int RunStationWindow(const plcburn::StationSetup& setup) {
         return device.usb ? std::make_unique<SystemLinkOpener>(device.port)
                           : std::make_unique<SystemLinkOpener>();
       },
-      dialogs);
+      dialogs, setup.metrics.empty() ? nullptr : &counted);
   window.show();
   return QApplication::exec();
 }

@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/cli/stop_signals.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/main_window.h"
 #include "app/qt/station_options.h"
@@ -32,6 +34,20 @@ plcburn::ParsedStation ParseStation(const std::vector<std::string>& args) {
   ParsedStation parsed = ParseStationArgs(args, ModelFromImageName(BuiltinImageName()));
   if (!parsed.setup) std::fprintf(stderr, "plcburn: %s\n%s", parsed.error.c_str(), kStationUsage);
   return parsed;
+}
+
+// SIGTERM from the service manager, SIGINT or SIGHUP end the station as the CLI's does: its
+// burns end as stopped, with their records, and the window closes.
+std::mutex stopMutex;
+plcburn::StationWindow* stopTarget = nullptr;
+bool stopAsked = false;
+
+void StopStationWindow(int) {
+  std::lock_guard lock(stopMutex);
+  stopAsked = true;
+  if (plcburn::StationWindow* window = stopTarget)
+    QMetaObject::invokeMethod(
+        window, [window] { window->StopAndClose(); }, Qt::QueuedConnection);
 }
 
 // The station's figures need no view of their own beside the window.
@@ -92,8 +108,16 @@ int RunStationWindow(const plcburn::StationSetup& setup) {
                           : std::make_unique<SystemLinkOpener>();
       },
       dialogs, setup.metrics.empty() ? nullptr : &counted);
+  {
+    std::lock_guard lock(stopMutex);
+    stopTarget = &window;
+    if (stopAsked) window.StopAndClose();
+  }
   window.show();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  std::lock_guard lock(stopMutex);
+  stopTarget = nullptr;
+  return status;
 }
 
 }  // namespace
@@ -103,6 +127,9 @@ int main(int argc, char** argv) {
   // A usage error is told before Qt needs a display, unless Qt's options must go first.
   const std::vector<std::string> given(argv + 1, argv + argc);
   std::optional<plcburn::ParsedStation> station;
+  // Taken before Qt or the station start a thread: every thread then leaves them to the watcher.
+  std::optional<plcburn::StopSignals> stopSignals;
+  if (plcburn::WantsStation(given)) stopSignals.emplace(&StopStationWindow);
   if (plcburn::WantsStation(given) && !HasQtOptions(given)) {
     station = ParseStation(given);
     if (!station->setup) return kExitUsage;

@@ -142,12 +142,17 @@ void StationWindow::PaintTile(QPainter& painter, const StationTile& tile, const 
 
 // Quitting mid-burn can leave half-written PLCs, so it is asked first, as the main window does.
 void StationWindow::closeEvent(QCloseEvent* event) {
-  if (Burning() && !dialogs_.ConfirmStopAndQuit(this)) {
+  if (paintTimer_.isActive() && Burning() && !dialogs_.ConfirmStopAndQuit(this)) {
     event->ignore();
     return;
   }
   StopStation();
   event->accept();
+}
+
+void StationWindow::StopAndClose() {
+  StopStation();
+  close();
 }
 
 void StationWindow::StopStation() {

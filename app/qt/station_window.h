@@ -32,6 +32,9 @@ class StationWindow : public QWidget {
   std::vector<StationTile> Tiles() const;
   Station::Totals Totals() const { return station_.CurrentTotals(); }
   bool Burning() const;
+  // Ends the station without asking (a signal from the service manager): running burns end as
+  // stopped, with their records, then the window closes.
+  void StopAndClose();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

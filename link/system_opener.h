@@ -1,10 +1,12 @@
 #pragma once
 // Opens the links of a real machine: serial ports by name or path, the PLC's USB interface.
 
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "link/link.h"
+#include "link/slot_watch.h"
 
 namespace plcburn {
 
@@ -20,5 +22,12 @@ class SystemLinkOpener : public LinkOpener {
  private:
   std::string usbPortPath_;
 };
+
+// What a station opens for a device in one of its slots: the USB PLC at its port path, or the
+// serial node by its path.
+inline std::unique_ptr<LinkOpener> SystemOpenerFor(const SlotDevice& device) {
+  return device.usb ? std::make_unique<SystemLinkOpener>(device.port)
+                    : std::make_unique<SystemLinkOpener>();
+}
 
 }  // namespace plcburn

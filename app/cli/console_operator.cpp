@@ -1,30 +1,13 @@
 #include "app/cli/console_operator.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <chrono>
 
 #include "app/cli/plain_progress.h"
+#include "app/cli/terminal.h"
 #include "core/message_help.h"
 
 namespace plcburn {
-
-namespace {
-
-bool IsTerminal(std::FILE* stream) {
-#ifdef _WIN32
-  return _isatty(_fileno(stream)) != 0;
-#else
-  return isatty(fileno(stream)) != 0;
-#endif
-}
-
-}  // namespace
 
 ConsoleBoard::ConsoleBoard(bool answerYes, std::FILE* out, std::FILE* progressOut)
     : answerYes_(answerYes), out_(out), progressOut_(progressOut), live_(IsTerminal(progressOut)) {}

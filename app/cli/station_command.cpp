@@ -1,11 +1,5 @@
 #include "app/cli/station_command.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -19,6 +13,7 @@
 #include "app/cli/image_choice.h"
 #include "app/cli/json_events.h"
 #include "app/cli/stop_signals.h"
+#include "app/cli/terminal.h"
 #include "app/station_metrics_view.h"
 #include "burn/station.h"
 #include "core/message_help.h"
@@ -39,14 +34,6 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitSignalBase = 128;
-
-bool IsTerminal(std::FILE* stream) {
-#ifdef _WIN32
-  return _isatty(_fileno(stream)) != 0;
-#else
-  return isatty(fileno(stream)) != 0;
-#endif
-}
 
 // What the station shows on a terminal: one live line per slot and device, and the totals. Not
 // on a terminal: a line for each change; with --json, the events of every device.
@@ -244,13 +231,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
       return chosen;
     };
   }
-  Station station(
-      config, *watch,
-      [](const SlotDevice& device) -> std::unique_ptr<LinkOpener> {
-        return device.usb ? std::make_unique<SystemLinkOpener>(device.port)
-                          : std::make_unique<SystemLinkOpener>();
-      },
-      view);
+  Station station(config, *watch, &SystemOpenerFor, view);
   if (options.images.empty()) {
     std::fprintf(stderr, "plcburn-cli: station for the %s, image of %zu bytes, on %zu slot%s\n",
                  std::string(model.name).c_str(), image.size(), options.watch.size(),

@@ -101,13 +101,8 @@ int RunStationWindow(const plcburn::StationSetup& setup) {
   config.replugTimeout = std::chrono::seconds(setup.options.replugTimeoutS);
   config.burnPresentAtStart = setup.options.now;
   QtDialogs dialogs;
-  StationWindow window(
-      config, *watch,
-      [](const SlotDevice& device) -> std::unique_ptr<LinkOpener> {
-        return device.usb ? std::make_unique<SystemLinkOpener>(device.port)
-                          : std::make_unique<SystemLinkOpener>();
-      },
-      dialogs, setup.metrics.empty() ? nullptr : &counted);
+  StationWindow window(config, *watch, &SystemOpenerFor, dialogs,
+                       setup.metrics.empty() ? nullptr : &counted);
   {
     std::lock_guard lock(stopMutex);
     stopTarget = &window;

@@ -42,6 +42,7 @@ class SeenWatch : public SlotWatch {
     std::erase_if(found, [&](const SlotDevice& d) { return !ready_.contains(d.port); });
     seen_.clear();
     for (const SlotDevice& d : found) seen_.push_back(d.port);
+    looked_ = true;
     wake_.notify_all();
     return found;
   }
@@ -58,11 +59,16 @@ class SeenWatch : public SlotWatch {
   void WaitForChange(std::chrono::milliseconds timeout) override { inner_->WaitForChange(timeout); }
   void Wake() override { inner_->Wake(); }
 
+  // Until the station has looked once: a PLC plugged before would count as there at its start.
+  bool WaitLooked() {
+    std::unique_lock lock(mutex_);
+    return wake_.wait_for(lock, kLong, [&] { return looked_; });
+  }
   // Until the station has looked and `port` was (or was not) there.
   bool WaitSeen(const std::string& port, bool there) {
     std::unique_lock lock(mutex_);
     return wake_.wait_for(lock, kLong, [&] {
-      return (std::find(seen_.begin(), seen_.end(), port) != seen_.end()) == there;
+      return looked_ && (std::find(seen_.begin(), seen_.end(), port) != seen_.end()) == there;
     });
   }
 
@@ -72,6 +78,7 @@ class SeenWatch : public SlotWatch {
   std::condition_variable wake_;
   std::vector<std::string> seen_;
   std::set<std::string> ready_;
+  bool looked_ = false;
 };
 
 struct Event {
@@ -261,7 +268,7 @@ TEST(StationUsb, BurnsEachPlcPluggedIntoAPort) {
         config, watch,
         [](const SlotDevice& d) { return std::make_unique<SystemLinkOpener>(d.port); }, b.view);
     std::thread running([&] { station.Run(); });
-    ASSERT_TRUE(watch.WaitSeen("none", false));  // the station has looked once
+    ASSERT_TRUE(watch.WaitLooked());
     c.run(b);
     station.Stop();
     running.join();

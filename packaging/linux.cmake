@@ -3,6 +3,13 @@
 # udev reads its own directory and /etc only: the rule goes there whatever the prefix.
 install(FILES ${PROJECT_SOURCE_DIR}/res/60-plcburn.rules DESTINATION ${PLCBURN_UDEVDIR}/rules.d)
 
+# The burning station as a service, installed disabled, and its settings (a conffile).
+set(PLCBURN_CLI_PATH ${CMAKE_INSTALL_FULL_BINDIR}/plcburn-cli)
+configure_file(station/plcburn-station.service.in plcburn-station.service @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/plcburn-station.service
+        DESTINATION ${PLCBURN_SYSTEMDUNITDIR})
+install(FILES station/station.conf DESTINATION /etc/plcburn)
+
 if(TARGET plcburn)
   set(PLCBURN_APPSTREAM_ID org.plcburn.plcburn)
   install(FILES ${PROJECT_SOURCE_DIR}/res/plcburn.desktop
@@ -86,12 +93,17 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "blocks.\n"
     "\n"
     "The package holds the window plcburn, the same burn from a terminal\n"
-    "(plcburn-cli), the PLC simulator plcsim, and the udev rule that lets the\n"
-    "user at the seat open the PLC's USB interface.")
+    "(plcburn-cli), the PLC simulator plcsim, the udev rule that lets the\n"
+    "user at the seat open the PLC's USB interface, and the service\n"
+    "plcburn-station, installed disabled, which burns every PLC plugged into\n"
+    "a burning station.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst
-                                       ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm
+    ${CMAKE_CURRENT_SOURCE_DIR}/debian/conffiles)
+# postinst makes the station's user; shlibdeps adds the libraries' packages to this.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/debian/strip_sections.cmake)

@@ -75,6 +75,17 @@ appstreamcli validate --no-net "$(dpkg -L plcburn | grep '\.metainfo\.xml$')" ||
 icon=$(dpkg -L plcburn | grep '/icons/hicolor/.*/apps/plcburn.png$')
 size=$(file -b "$icon" | sed -n 's/^PNG image data, \([0-9]*\) x \([0-9]*\),.*/\1x\2/p')
 case $icon in */hicolor/"$size"/apps/*) ;; *) fail "icon of $size in $icon" ;; esac
+# The station: its unit installed disabled, its settings a conffile, its user in the groups
+# that own the PLCs' ports.
+unitdir=$(pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null || echo /lib/systemd/system)
+[ -f "$unitdir/plcburn-station.service" ] || fail "no plcburn-station.service in $unitdir"
+[ ! -e /etc/systemd/system/multi-user.target.wants/plcburn-station.service ] ||
+  fail "plcburn-station.service is enabled"
+dpkg-query -W -f='${Conffiles}' plcburn | grep -q ' /etc/plcburn/station.conf ' ||
+  fail "station.conf is not a conffile"
+for group in dialout plugdev; do
+  id -nG plcburn | tr ' ' '\n' | grep -qx "$group" || fail "user plcburn is not in $group"
+done
 for page in plcburn plcburn-cli plcsim; do
   man -w "$page" >/dev/null || fail "no man page $page(1)"
 done

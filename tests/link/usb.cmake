@@ -21,3 +21,10 @@ plcburn_test(test_usb_system REALTIME ${CMAKE_CURRENT_LIST_DIR}/usb_system_test.
   PROPERTIES LABELS usb-system ENVIRONMENT "LD_PRELOAD=${usb_preload}")
 target_link_libraries(test_usb_system PRIVATE plcburn_usb_emulation plcburn_system_link
                                               plcburn_usb plcburn_burn plcburn_core)
+
+# A station on the USB slot, its watch on libusb's hotplug events, into PLCs emulated the same way.
+plcburn_test(test_station_usb REALTIME ${CMAKE_CURRENT_LIST_DIR}/station_usb_test.cpp
+  PROPERTIES LABELS usb-system ENVIRONMENT "LD_PRELOAD=${usb_preload}")
+target_link_libraries(test_station_usb PRIVATE plcburn_usb_emulation plcburn_slot_watch
+                                               plcburn_system_link plcburn_usb plcburn_burn
+                                               plcburn_core)

@@ -1,6 +1,7 @@
 #!/bin/sh
-# The Debian package's postinst and postrm against a fake udevadm: they reload udev's rules and
-# trigger the PLC's device where udev runs, and succeed where it does not.
+# The Debian package's postinst and postrm against a fake udevadm and adduser: they make the
+# station's user, reload udev's rules and trigger the PLC's device where udev runs, and succeed
+# where it does not.
 # usage: maintainer_scripts.sh DEBIAN_DIR
 set -u
 dir=$1
@@ -15,7 +16,18 @@ cat >"$work/bin/udevadm" <<'FAKE'
 echo "$*" >>"$LOG"
 case $1 in control) exit "$CONTROL" ;; trigger) exit "$TRIGGER" ;; esac
 FAKE
-chmod +x "$work/bin/udevadm"
+# adduser and systemctl are there with or without udev; systemctl is called only where systemd
+# runs, which differs between machines, so it is not logged.
+for fakes in bin none; do
+  cat >"$work/$fakes/adduser" <<'FAKE'
+#!/bin/sh
+echo "adduser $*" >>"$LOG"
+FAKE
+  printf '#!/bin/sh\nexit 0\n' >"$work/$fakes/systemctl"
+done
+chmod +x "$work/bin/udevadm" "$work"/*/adduser "$work"/*/systemctl
+user="adduser --quiet --system --group --home /var/lib/plcburn --no-create-home plcburn"
+user="$user;adduser --quiet plcburn dialout;adduser --quiet plcburn plugdev"
 reload="control --reload-rules"
 trigger="trigger --action=add --subsystem-match=usb --attr-match=idVendor=7e3a --attr-match=idProduct=0001"
 
@@ -29,10 +41,10 @@ while IFS='|' read -r script arg path control trigger calls; do
     fail "$script $arg ($path, $control, $trigger) called: $(cat "$work/log")"
   echo "ok $script $arg, udevadm in $path, control $control, trigger $trigger"
 done <<TABLE
-postinst|configure|bin|0|0|$reload;$trigger
-postinst|configure|bin|1|0|$reload
-postinst|configure|bin|0|1|$reload;$trigger
-postinst|configure|none|0|0|
+postinst|configure|bin|0|0|$user;$reload;$trigger
+postinst|configure|bin|1|0|$user;$reload
+postinst|configure|bin|0|1|$user;$reload;$trigger
+postinst|configure|none|0|0|$user
 postinst|abort-upgrade|bin|0|0|
 postrm|remove|bin|0|0|$reload
 postrm|remove|bin|1|0|$reload

@@ -1,0 +1,340 @@
+// plcburn-cli --watch as a program of its own: simulated PLCs on pseudo-terminals, linked into
+// temporary folders as a hub's sockets would appear under /dev, come and go as its slots.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/catalogue.h"
+#include "core/stopped_burn.h"
+#include "sim/plc_sim.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/pty_pair.h"
+
+namespace plcburn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CliRun;
+using test::WaitUntil;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kLong(30000);  // bound of a wait for what must come; a busy machine is slow
+
+std::vector<std::uint8_t> Bytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The lines of `text` that begin with "`port`: " and hold `what`.
+std::size_t Lines(const std::string& text, const std::string& port, const std::string& what) {
+  std::istringstream lines(text);
+  std::size_t n = 0;
+  for (std::string line; std::getline(lines, line);)
+    n += line.starts_with(port + ": ") && line.find(what) != std::string::npos;
+  return n;
+}
+
+// plcsim in a process of its own; it exits once the image is in, and its terminal goes.
+class PlcsimProcess {
+ public:
+  PlcsimProcess(const fs::path& work, const std::string& name, std::vector<std::string> args)
+      : saved_(work / (name + ".received")) {
+    const fs::path ptyFile = work / (name + ".pty");
+    args.insert(args.begin(), PLCSIM);
+    args.insert(args.end(), {"--save", saved_.string()});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (!std::freopen(ptyFile.c_str(), "w", stdout)) ::_exit(126);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    WaitUntil(kLong, [&] {
+      std::ifstream in(ptyFile);
+      return std::getline(in, path_) && !path_.empty();
+    });
+  }
+  ~PlcsimProcess() {
+    Kill();
+    Exited(milliseconds(5000));
+  }
+  const std::string& Path() const { return path_; }
+  std::vector<std::uint8_t> Saved() const { return Bytes(saved_); }
+  void Kill() const { ::kill(pid_, SIGKILL); }
+  bool Exited(milliseconds limit) {
+    return WaitUntil(
+        limit, [&] { return exited_ || (exited_ = ::waitpid(pid_, nullptr, WNOHANG) == pid_); });
+  }
+
+ private:
+  fs::path saved_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  std::string path_;
+};
+
+// A PLC that stays plugged in after its burn: PlcSim served on a pseudo-terminal by a thread.
+class LastingPlc {
+ public:
+  explicit LastingPlc(std::string_view model)
+      : sim_(*FindModel(model), {}), server_([this] { Serve(); }) {}
+  ~LastingPlc() {
+    quit_ = true;
+    server_.join();
+  }
+  const std::string& Path() const { return pty_.SlavePath(); }
+  std::size_t BytesReceived() const { return received_; }
+  std::size_t Erases() {
+    std::lock_guard lock(mutex_);
+    return sim_.Counters().bootErases;
+  }
+
+ private:
+  void Serve() {
+    std::uint8_t buf[4096];
+    while (!quit_) {
+      pollfd p{pty_.MasterFd(), POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
+      const ssize_t n = ::read(pty_.MasterFd(), buf, sizeof buf);
+      if (n <= 0) continue;
+      received_ += static_cast<std::size_t>(n);
+      std::vector<std::uint8_t> reply;
+      {
+        std::lock_guard lock(mutex_);
+        sim_.Receive(buf, static_cast<std::size_t>(n));
+        reply = sim_.TakeOutput(sim_.Pending());
+      }
+      (void)!::write(pty_.MasterFd(), reply.data(), reply.size());
+    }
+  }
+
+  test::PtyPair pty_;
+  std::mutex mutex_;
+  PlcSim sim_;
+  std::atomic<std::size_t> received_{0};
+  std::atomic<bool> quit_{false};
+  std::thread server_;
+};
+
+// Two folders of sockets ("a" and "b"), the images, and what is plugged into them.
+class StationBench {
+ public:
+  StationBench() {
+    std::string tmpl = (fs::temp_directory_path() / "plcburn-station-XXXXXX").string();
+    root_ = ::mkdtemp(tmpl.data());
+    fs::create_directory(root_ / "a");
+    fs::create_directory(root_ / "b");
+    for (const char* model : {"QN4", "TR7-B"}) {
+      std::mt19937 random(7);
+      std::ofstream out(Image(model), std::ios::binary);
+      for (int i = 0; i < 16384; ++i) out.put(static_cast<char>(random()));
+    }
+  }
+  ~StationBench() {
+    sims_.clear();
+    lasting_.clear();
+    fs::remove_all(root_);
+  }
+
+  fs::path Root() const { return root_; }
+  std::string Image(const std::string& model) const {
+    return (root_ / (model + "_station.bin")).string();
+  }
+  std::string Slot(const char* folder) const { return (root_ / folder / "plc*").string(); }
+
+  // The station on the slots of folder a (and b), burning `model`, once it has started. With
+  // --now, a PLC plugged before its first look is burned all the same: a slow start cannot
+  // leave it out.
+  std::unique_ptr<CliRun> Station(const std::string& model,
+                                  std::vector<std::string> more = {"--now"}, bool both = false) {
+    std::vector<std::string> args{"--watch", Slot("a")};
+    if (both) args.push_back(Slot("b"));
+    args.insert(args.end(), {"--image", Image(model), "--log", (root_ / "burns.jsonl").string()});
+    args.insert(args.end(), more.begin(), more.end());
+    auto cli = std::make_unique<CliRun>(CliRun::Setup{.args = args});
+    EXPECT_TRUE(cli->WaitForErr("plcburn-cli: station for", kLong)) << cli->Err();
+    return cli;
+  }
+
+  // plcsim of `model` plugged in as socket `name` of each folder; returns it.
+  PlcsimProcess& Plug(const std::string& name, const std::string& model,
+                      std::vector<std::string> more = {},
+                      std::vector<const char*> folders = {"a"}) {
+    more.insert(more.begin(), {"--model", model});
+    sims_.push_back(std::make_unique<PlcsimProcess>(root_, name, more));
+    for (const char* folder : folders) fs::create_symlink(sims_.back()->Path(), Link(name, folder));
+    return *sims_.back();
+  }
+  LastingPlc& PlugLasting(const std::string& name, const std::string& model) {
+    lasting_.push_back(std::make_unique<LastingPlc>(model));
+    fs::create_symlink(lasting_.back()->Path(), Link(name));
+    return *lasting_.back();
+  }
+  std::string Link(const std::string& name, const char* folder = "a") const {
+    return (root_ / folder / name).string();
+  }
+  std::string Log() const {
+    const std::vector<std::uint8_t> bytes = Bytes(root_ / "burns.jsonl");
+    return {bytes.begin(), bytes.end()};
+  }
+
+ private:
+  fs::path root_;
+  std::vector<std::unique_ptr<PlcsimProcess>> sims_;
+  std::vector<std::unique_ptr<LastingPlc>> lasting_;
+};
+
+constexpr char kOk[] = "Firmware update is SUCCESSFUL";
+
+// Burned and saved by plcsim as it was sent.
+void ExpectBurned(CliRun& cli, StationBench& bench, PlcsimProcess& plc, const std::string& link,
+                  const std::string& model) {
+  ASSERT_TRUE(WaitUntil(kLong, [&] { return Lines(cli.Out(), link, kOk) == 1; }))
+      << cli.Out() << cli.Err();
+  ASSERT_TRUE(plc.Exited(kLong));
+  EXPECT_EQ(plc.Saved(), Bytes(bench.Image(model)));
+}
+
+TEST(StationCli, SlotsFollowThePlugs) {
+  const struct {
+    const char* what;
+    std::function<void(StationBench&)> run;
+  } cases[] = {
+      {"a COM model burned byte for byte; its slot empty once it has gone",
+       [](StationBench& bench) {
+         auto cli = bench.Station("QN4");
+         PlcsimProcess& plc = bench.Plug("plc1", "QN4");
+         ExpectBurned(*cli, bench, plc, bench.Link("plc1"), "QN4");
+         // plcsim has gone with its terminal; its link goes as udev's would.
+         fs::remove(bench.Link("plc1"));
+         EXPECT_TRUE(WaitUntil(kLong, [&] {
+           return Lines(cli->Err(), bench.Link("plc1"), "empty");
+         })) << cli->Err();
+         EXPECT_TRUE(WaitUntil(kLong, [&] {
+           return bench.Log().find("\"slot\":\"" + bench.Link("plc1") + "\"") != std::string::npos;
+         })) << bench.Log();
+       }},
+      {"a power-cycle model goes through with its pause, confirmed by the station",
+       [](StationBench& bench) {
+         auto cli = bench.Station("TR7-B");
+         PlcsimProcess& plc = bench.Plug("plc1", "TR7-B");
+         ExpectBurned(*cli, bench, plc, bench.Link("plc1"), "TR7-B");
+         EXPECT_EQ(Lines(cli->Err(), bench.Link("plc1"),
+                         "power cycle confirmed by the station, pause of 2000 ms"),
+                   1u)
+             << cli->Err();
+       }},
+      {"a PLC left plugged in is not burned twice",
+       [](StationBench& bench) {
+         auto cli = bench.Station("QN4");
+         LastingPlc& left = bench.PlugLasting("plc1", "QN4");
+         ASSERT_TRUE(WaitUntil(kLong, [&] { return Lines(cli->Out(), bench.Link("plc1"), kOk); }))
+             << cli->Out() << cli->Err();
+         const std::size_t erases = left.Erases();
+         // The next plug's whole burn is time enough for a second burn of the first to begin.
+         PlcsimProcess& next = bench.Plug("plc2", "QN4");
+         ExpectBurned(*cli, bench, next, bench.Link("plc2"), "QN4");
+         EXPECT_EQ(left.Erases(), erases);
+         EXPECT_EQ(Lines(cli->Err(), bench.Link("plc1"), "burning"), 1u) << cli->Err();
+       }},
+      {"a PLC present at the start is left alone, and burned with --now",
+       [](StationBench& bench) {
+         LastingPlc& present = bench.PlugLasting("plc0", "QN4");
+         {
+           auto cli = bench.Station("QN4", {});
+           PlcsimProcess& plc = bench.Plug("plc1", "QN4");
+           ExpectBurned(*cli, bench, plc, bench.Link("plc1"), "QN4");
+           EXPECT_EQ(present.BytesReceived(), 0u);
+           EXPECT_EQ(Lines(cli->Err() + cli->Out(), bench.Link("plc0"), ""), 0u) << cli->Err();
+         }
+         auto cli = bench.Station("QN4", {"--now"});
+         EXPECT_TRUE(WaitUntil(kLong, [&] { return Lines(cli->Out(), bench.Link("plc0"), kOk); }))
+             << cli->Out() << cli->Err();
+       }},
+      {"the same node through two slots is burned once",
+       [](StationBench& bench) {
+         auto cli = bench.Station("QN4", {"--now"}, true);
+         PlcsimProcess& plc = bench.Plug("plc1", "QN4", {}, {"b", "a"});
+         ASSERT_TRUE(plc.Exited(kLong));
+         EXPECT_EQ(plc.Saved(), Bytes(bench.Image("QN4")));
+         fs::remove(bench.Link("plc1", "a"));
+         fs::remove(bench.Link("plc1", "b"));
+         // Its end, and that of a burn through the other link if one had begun.
+         ASSERT_TRUE(WaitUntil(kLong, [&] {
+           return Lines(cli->Err(), bench.Link("plc1", "b"), "empty") +
+                      Lines(cli->Err(), bench.Link("plc1", "a"), "empty") >=
+                  1;
+         })) << cli->Err();
+         EXPECT_EQ(Lines(cli->Err(), bench.Link("plc1", "a"), "burning") +
+                       Lines(cli->Err(), bench.Link("plc1", "b"), "burning"),
+                   1u)
+             << cli->Err();
+       }},
+      {"a PLC that vanishes mid-burn fails within a second; the other slots go on",
+       [](StationBench& bench) {
+         auto cli = bench.Station("QN4");
+         PlcsimProcess& slow = bench.Plug("plc2", "QN4", {"--line-rate"});
+         auto failsOnceGone = [&](const std::string& link, PlcsimProcess& plc) {
+           ASSERT_TRUE(plc.Exited(kLong));
+           const auto gone = Clock::now();
+           ASSERT_TRUE(WaitUntil(kLong, [&] { return Lines(cli->Out(), link, "ERROR"); }))
+               << cli->Out();
+           EXPECT_LT(Clock::now() - gone, milliseconds(1000)) << link;
+           // Its link goes as udev's would, and is seen gone before the next terminal, which
+           // may get the same number, appears.
+           fs::remove(link);
+           ASSERT_TRUE(WaitUntil(kLong, [&] { return Lines(cli->Err(), link, "empty"); }))
+               << cli->Err();
+         };
+         // One closes its terminal in the middle of the transfer, at block 8; one is killed
+         // while its burn runs, in whatever step.
+         failsOnceGone(bench.Link("plc1"), bench.Plug("plc1", "QN4", {"--fault", "hangup:8"}));
+         PlcsimProcess& killed = bench.Plug("plc3", "QN4", {"--line-rate"});
+         ASSERT_TRUE(
+             WaitUntil(kLong, [&] { return Lines(cli->Err(), bench.Link("plc3"), "burning"); }));
+         killed.Kill();
+         failsOnceGone(bench.Link("plc3"), killed);
+         EXPECT_EQ(Lines(cli->Out(), bench.Link("plc2"), "ERROR"), 0u) << cli->Out();
+         ExpectBurned(*cli, bench, slow, bench.Link("plc2"), "QN4");
+       }},
+      {"SIGTERM ends the station with 143, its running burn recorded as stopped",
+       [](StationBench& bench) {
+         auto cli = bench.Station("QN4");
+         bench.Plug("plc1", "QN4", {"--line-rate"});
+         ASSERT_TRUE(
+             WaitUntil(kLong, [&] { return Lines(cli->Err(), bench.Link("plc1"), "burning"); }));
+         cli->Signal(SIGTERM);
+         ASSERT_TRUE(cli->WaitExit(kLong));
+         EXPECT_EQ(cli->ExitStatus(), 143);
+         EXPECT_EQ(Lines(cli->Out(), bench.Link("plc1"), std::string(kMsgBurnStopped)), 1u)
+             << cli->Out();
+         EXPECT_NE(bench.Log().find("\"stopped\":true"), std::string::npos) << bench.Log();
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    StationBench bench;
+    c.run(bench);
+  }
+}
+
+}  // namespace
+}  // namespace plcburn

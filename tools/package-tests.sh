@@ -108,15 +108,20 @@ echo "burnt and received $(wc -c <"$work/received.bin") bytes"
 
 echo "== apt-get remove plcburn"
 dpkg -L plcburn >"$work/files"
+# A removal keeps the configuration files (the station's settings) for a later install; the
+# purge takes them too.
+conffiles=$(dpkg-query -W -f='${Conffiles}\n' plcburn 2>/dev/null | awk '{print $1}')
 apt-get remove -y -qq plcburn >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "remove"; }
 ls /usr/bin >"$work/bin.after"
 diff "$work/bin.before" "$work/bin.after" || fail "/usr/bin differs after the removal"
 while read -r f; do
+  echo "$conffiles" | grep -qx "$f" && continue
   [ -d "$f" ] || [ ! -e "$f" ] || fail "$f is left after the removal"
 done <"$work/files"
 # Removed, dpkg keeps the package's record for its postrm's purge: purge it too.
 dpkg --purge plcburn >/dev/null
 if dpkg-query -W plcburn >/dev/null 2>&1; then fail "dpkg still knows plcburn after the purge"; fi
+for f in $conffiles; do [ ! -e "$f" ] || fail "$f is left after the purge"; done
 
 echo "== the Windows installer, silently under Wine"
 # A fresh private prefix, as a machine that never had plcburn, and a virtual display.

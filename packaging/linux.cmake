@@ -83,6 +83,13 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/
 install(FILES ${PROJECT_SOURCE_DIR}/docs/troubleshooting.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/images/status-panel.png
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/images)
+# So does the station's guide: the service, the window and what Prometheus scrapes and alerts on.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/station.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/images/station.png
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/images)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/prometheus/prometheus.yml
+              ${PROJECT_SOURCE_DIR}/docs/prometheus/plcburn-rules.yml
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/prometheus)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

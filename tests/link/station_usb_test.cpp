@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -158,7 +159,7 @@ struct Bench {
   UsbTestbed& testbed;
   int firstPort;  // the row's ports from here: a removed device's record keeps its place
   std::map<int, std::unique_ptr<EmulatedUsbPlc>> plcs;  // by the row's port number
-  int nextDevnum;                                       // nor does its device number
+  std::atomic<int> nextDevnum;                          // nor does its device number
   SeenWatch* watch = nullptr;
   SeenView view;
   std::mutex handsMutex;

@@ -139,6 +139,7 @@ class SeenView : public StationView {
   }
 
   std::function<void(const std::string&, const ReconnectPrompt&)> onPrompt;
+  std::function<void()> stopStation;  // as a signal would
   std::map<std::string, std::vector<SlotState>> states;
   std::map<std::string, std::vector<BurnRecord>> results;
 
@@ -177,6 +178,7 @@ TEST_P(StationTest, BurnsWhatIsPlugged) {
         return std::make_unique<ForwardingOpener>(slots.OpenerOf(d.key));
       },
       view);
+  view.stopStation = [&] { station.Stop(); };
   std::thread running([&] { station.Run(); });
   slots.WaitUntilWatched();
   c.run(slots, view);
@@ -272,33 +274,18 @@ INSTANTIATE_TEST_SUITE_P(
                     [](FakeSlots&, SeenView& v) {
                       ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 1));
                       EXPECT_TRUE(v.results["/dev/ttyUSB0"][0].result.ok);
+                    }},
+        // Stopping the station ends a running burn as stopped, with its record.
+        StationCase{"stopped_mid_burn", "VL", nullptr, false,
+                    [](FakeSlots& s, SeenView& v) {
+                      v.onPrompt = [&v](const std::string&, const ReconnectPrompt&) {
+                        v.stopStation();
+                      };
+                      s.Plug("usb:1-2", "VL");
+                      ASSERT_TRUE(v.WaitForResults("usb:1-2", 1));
+                      EXPECT_TRUE(v.results["usb:1-2"][0].result.stopped);
                     }}),
     [](const auto& param) { return std::string(param.param.name); });
-
-// Stopping the station ends a running burn as stopped, with its record.
-TEST(Station, StopEndsRunningBurnsAsStopped) {
-  FakeSlots slots;
-  SeenView view;
-  const std::vector<std::uint8_t> image = testing::Image(20000);
-  StationConfig config;
-  config.slots = {"USB"};
-  config.modelRow = *FindModel("VL");
-  config.image = image;
-  config.second = 1ms;
-  Station station(
-      config, slots,
-      [&](const SlotDevice& d) {
-        return std::make_unique<ForwardingOpener>(slots.OpenerOf(d.key));
-      },
-      view);
-  view.onPrompt = [&](const std::string&, const ReconnectPrompt&) { station.Stop(); };
-  std::thread running([&] { station.Run(); });
-  slots.WaitUntilWatched();
-  slots.Plug("usb:1-2", "VL");
-  running.join();
-  ASSERT_EQ(view.results["usb:1-2"].size(), 1u);
-  EXPECT_TRUE(view.results["usb:1-2"][0].result.stopped);
-}
 
 }  // namespace
 }  // namespace plcburn

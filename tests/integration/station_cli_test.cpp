@@ -23,6 +23,7 @@
 #include "core/stopped_burn.h"
 #include "sim/plc_sim.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/plc_on_pty.h"
 #include "tests/support/pty_pair.h"
 
 namespace plcburn {
@@ -30,6 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::CliRun;
+using test::PlcOnPty;
 using test::WaitUntil;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -91,49 +93,6 @@ class PlcsimProcess {
   std::string path_;
 };
 
-// A PLC that stays plugged in after its burn: PlcSim served on a pseudo-terminal by a thread.
-class LastingPlc {
- public:
-  explicit LastingPlc(std::string_view model)
-      : sim_(*FindModel(model), {}), server_([this] { Serve(); }) {}
-  ~LastingPlc() {
-    quit_ = true;
-    server_.join();
-  }
-  const std::string& Path() const { return pty_.SlavePath(); }
-  std::size_t BytesReceived() const { return received_; }
-  std::size_t Erases() {
-    std::lock_guard lock(mutex_);
-    return sim_.Counters().bootErases;
-  }
-
- private:
-  void Serve() {
-    std::uint8_t buf[4096];
-    while (!quit_) {
-      pollfd p{pty_.MasterFd(), POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
-      const ssize_t n = ::read(pty_.MasterFd(), buf, sizeof buf);
-      if (n <= 0) continue;
-      received_ += static_cast<std::size_t>(n);
-      std::vector<std::uint8_t> reply;
-      {
-        std::lock_guard lock(mutex_);
-        sim_.Receive(buf, static_cast<std::size_t>(n));
-        reply = sim_.TakeOutput(sim_.Pending());
-      }
-      (void)!::write(pty_.MasterFd(), reply.data(), reply.size());
-    }
-  }
-
-  test::PtyPair pty_;
-  std::mutex mutex_;
-  PlcSim sim_;
-  std::atomic<std::size_t> received_{0};
-  std::atomic<bool> quit_{false};
-  std::thread server_;
-};
-
 // Two folders of sockets ("a" and "b"), the images, and what is plugged into them.
 class StationBench {
  public:
@@ -183,8 +142,8 @@ class StationBench {
     for (const char* folder : folders) fs::create_symlink(sims_.back()->Path(), Link(name, folder));
     return *sims_.back();
   }
-  LastingPlc& PlugLasting(const std::string& name, const std::string& model) {
-    lasting_.push_back(std::make_unique<LastingPlc>(model));
+  PlcOnPty& PlugLasting(const std::string& name, const std::string& model) {
+    lasting_.push_back(std::make_unique<PlcOnPty>(model));
     fs::create_symlink(lasting_.back()->Path(), Link(name));
     return *lasting_.back();
   }
@@ -199,7 +158,7 @@ class StationBench {
  private:
   fs::path root_;
   std::vector<std::unique_ptr<PlcsimProcess>> sims_;
-  std::vector<std::unique_ptr<LastingPlc>> lasting_;
+  std::vector<std::unique_ptr<PlcOnPty>> lasting_;
 };
 
 constexpr char kOk[] = "Firmware update is SUCCESSFUL";
@@ -245,24 +204,24 @@ TEST(StationCli, SlotsFollowThePlugs) {
       {"a PLC left plugged in is not burned twice",
        [](StationBench& bench) {
          auto cli = bench.Station("QN4");
-         LastingPlc& left = bench.PlugLasting("plc1", "QN4");
+         PlcOnPty& left = bench.PlugLasting("plc1", "QN4");
          ASSERT_TRUE(WaitUntil(kLong, [&] { return Lines(cli->Out(), bench.Link("plc1"), kOk); }))
              << cli->Out() << cli->Err();
-         const std::size_t erases = left.Erases();
+         const std::size_t erases = left.Counters().bootErases;
          // The next plug's whole burn is time enough for a second burn of the first to begin.
          PlcsimProcess& next = bench.Plug("plc2", "QN4");
          ExpectBurned(*cli, bench, next, bench.Link("plc2"), "QN4");
-         EXPECT_EQ(left.Erases(), erases);
+         EXPECT_EQ(left.Counters().bootErases, erases);
          EXPECT_EQ(Lines(cli->Err(), bench.Link("plc1"), "burning"), 1u) << cli->Err();
        }},
       {"a PLC present at the start is left alone, and burned with --now",
        [](StationBench& bench) {
-         LastingPlc& present = bench.PlugLasting("plc0", "QN4");
+         PlcOnPty& present = bench.PlugLasting("plc0", "QN4");
          {
            auto cli = bench.Station("QN4", {});
            PlcsimProcess& plc = bench.Plug("plc1", "QN4");
            ExpectBurned(*cli, bench, plc, bench.Link("plc1"), "QN4");
-           EXPECT_EQ(present.BytesReceived(), 0u);
+           EXPECT_EQ(present.Received().size(), 0u);
            EXPECT_EQ(Lines(cli->Err() + cli->Out(), bench.Link("plc0"), ""), 0u) << cli->Err();
          }
          auto cli = bench.Station("QN4", {"--now"});

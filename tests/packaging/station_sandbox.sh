@@ -16,6 +16,7 @@ trap 'rm -rf "$work"' EXIT
 needs='plcburn-cli||/etc/plcburn/trusted-keys||
 --watch|AF_NETLINK|/sys/bus/usb /run/udev/data|/dev/ttyUSB0 /dev/bus/usb/001/002|dialout plugdev
 --log|||/var/lib/plcburn/burns.jsonl|
+--no-log||||
 --image||/srv/firmware/VL_v190.bin /home/plant/VL_v190.bin||
 --model||||
 --images||/srv/firmware||
@@ -215,6 +216,6 @@ unit|s/^NoNewPrivileges=.*/&\nPrivateDevices=yes/|--watch writes /dev
 unit|s/^NoNewPrivileges=.*/&\nPrivateNetwork=yes/|PrivateNetwork
 unit|s/^NoNewPrivileges=.*/&\nIPAddressDeny=any/|IPAddressDeny
 unit|s/^SupplementaryGroups=.*/SupplementaryGroups=dialout/|group plugdev
-conf|s/^OPTIONS=$/OPTIONS=--no-log/|--no-log has no row
+conf|s/^OPTIONS=$/OPTIONS=--port ttyUSB0/|--port has no row
 MUTATIONS
 echo "passed"

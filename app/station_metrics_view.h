@@ -12,20 +12,23 @@ class StationMetricsView : public StationView {
   StationMetricsView(StationView& shown, StationMetrics* metrics)
       : shown_(shown), metrics_(metrics) {}
 
-  void Changed(const std::string& device, SlotState state, std::string_view note) override {
-    if (metrics_ != nullptr) metrics_->SetSlotState(device, state);
-    shown_.Changed(device, state, note);
+  void Changed(const DeviceLabel& who, SlotState state, std::string_view note) override {
+    if (metrics_ != nullptr) metrics_->SetDeviceState(who.slot, who.device, state);
+    shown_.Changed(who, state, note);
   }
-  void Message(const std::string& device, std::string_view caption,
-               std::string_view text) override {
-    shown_.Message(device, caption, text);
+  void Phase(const DeviceLabel& who, BurnPhase phase) override { shown_.Phase(who, phase); }
+  void Message(const DeviceLabel& who, std::string_view caption, std::string_view text) override {
+    shown_.Message(who, caption, text);
   }
-  void Prompt(const std::string& device, const ReconnectPrompt& prompt) override {
-    shown_.Prompt(device, prompt);
+  void Prompt(const DeviceLabel& who, const ReconnectPrompt& prompt) override {
+    shown_.Prompt(who, prompt);
   }
-  void Result(const std::string& device, const BurnRecord& record) override {
-    if (metrics_ != nullptr) metrics_->Count(device, record);
-    shown_.Result(device, record);
+  void Result(const DeviceLabel& who, const BurnRecord& record) override {
+    if (metrics_ != nullptr) metrics_->Count(who.slot, record);
+    shown_.Result(who, record);
+  }
+  void Misfit(const std::string& slot, const std::string& path, std::string_view why) override {
+    shown_.Misfit(slot, path, why);
   }
 
  private:

@@ -274,7 +274,7 @@ class Scraper {
 
 // A line-rate burn whose record feeds a station's metrics while they are scraped.
 RunResult ScrapedBurn(const std::string& plcsim, const std::string& model, long& scrapes) {
-  StationMetrics metrics({"bench", "builtin", ""});
+  StationMetrics metrics({"bench", {{"builtin", ""}}});
   MetricsServer server(metrics);
   if (!server.Start({"127.0.0.1", 0})) {
     std::fprintf(stderr, "%s\n", server.Error().c_str());

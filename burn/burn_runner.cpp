@@ -43,16 +43,18 @@ bool BurnRunner::Start(Job job, Ended ended) {
   lock.lock();
   running_ = true;
   timerRunning_ = true;
-  stopRequested_ = false;
+  startedAt_ = std::chrono::steady_clock::now();
+  elapsedAtStop_ = 0;
+  stopRequested_ = stopBeforeStart_;
+  stopBeforeStart_ = false;
   outcome_.reset();
   control_.Reset();
-  clock_ = std::thread([this] { Tick(); });
+  if (stopRequested_) control_.Cancel();
   worker_ = std::thread([this, job, ended = std::move(ended)] {
     BurnSession session{state_,    job.selection, *timed_,      job.opener,
                         job.image, &control_,     job.recording};
     BurnOutcome outcome = StartBurn(session);
     StopTimer();
-    clock_.join();
     if (ended) ended(outcome);
     {
       std::lock_guard guard(mutex_);
@@ -67,7 +69,10 @@ bool BurnRunner::Start(Job job, Ended ended) {
 void BurnRunner::Stop() {
   {
     std::lock_guard lock(mutex_);
-    if (!running_) return;
+    if (!running_) {
+      stopBeforeStart_ = true;
+      return;
+    }
     stopRequested_ = true;
   }
   changed_.notify_all();
@@ -85,26 +90,28 @@ std::optional<BurnOutcome> BurnRunner::Wait() {
   return outcome_;
 }
 
-// One second added for each second the burn's timer runs, from the start to StopTimer.
-void BurnRunner::Tick() {
-  using Clock = std::chrono::steady_clock;
-  auto next = Clock::now() + second_;
-  std::unique_lock lock(mutex_);
-  while (timerRunning_) {
-    if (changed_.wait_until(lock, next, [this] { return !timerRunning_; })) break;
-    if (Clock::now() >= next) {
-      state_.elapsedTime.fetch_add(1);
-      next += second_;
-    }
-  }
+std::int32_t BurnRunner::ElapsedLocked() const {
+  if (!timerRunning_) return elapsedAtStop_;
+  return static_cast<std::int32_t>((std::chrono::steady_clock::now() - startedAt_) / second_);
 }
 
+std::int32_t BurnRunner::ElapsedSeconds() const {
+  std::lock_guard lock(mutex_);
+  return ElapsedLocked();
+}
+
+void BurnRunner::ShowElapsed() {
+  std::lock_guard lock(mutex_);
+  if (timerRunning_) state_.elapsedTime.store(ElapsedLocked());
+}
+
+// The count stops where the burn's timer stops: its final message shows the seconds it took.
 void BurnRunner::StopTimer() {
-  {
-    std::lock_guard lock(mutex_);
-    timerRunning_ = false;
-  }
-  changed_.notify_all();
+  std::lock_guard lock(mutex_);
+  if (!timerRunning_) return;
+  elapsedAtStop_ = ElapsedLocked();
+  state_.elapsedTime.store(elapsedAtStop_);
+  timerRunning_ = false;
 }
 
 void BurnRunner::Pause(std::uint32_t ms) {

@@ -49,6 +49,9 @@ class Burn {
       return EndWithoutLink(kStepSizeCheck, model_.minSizeMessage);
     if (model_.TotalPackets(ctx_.fileLength) <= 0)
       return EndWithoutLink(kStepSizeCheck, kMsgNoDataBlock);
+    // Stopped before it began: the PLC is not even opened.
+    if (s_.control != nullptr && s_.control->Cancelled())
+      return EndWithoutLink(kStepOpen, kMsgBurnStopped);
     if (!OpenLink()) return EndWithoutLink(kStepOpen, CannotOpenMessage());
 
     RunAttempts();

@@ -1,24 +1,39 @@
 #include "burn/station.h"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 
+#include "burn/controlled_opener.h"
+#include "burn/refused_burn.h"
 #include "core/memory_image.h"
+#include "core/stopped_burn.h"
 
 namespace plcburn {
+
+namespace {
+
+std::string FirstLine(const std::string& text) {
+  return text.substr(0, text.find('\n'));
+}
+
+}  // namespace
 
 // One device's burn: its panel values, its record and its operator, which the station answers.
 class Station::Unit : public Operator, public BurnJournal {
  public:
-  Unit(Station& station, SlotDevice device, std::unique_ptr<LinkOpener> opener)
+  Unit(Station& station, SlotDevice at, std::unique_ptr<LinkOpener> opener)
       : st_(station),
-        device_(std::move(device)),
+        at_(std::move(at)),
+        label_(station.LabelOf(at_)),
         selection_(station.config_.modelRow),
         opener_(std::move(opener)),
-        recording_{*this, WithSlot(station.config_.facts, device_.port)},
+        identifying_(*opener_, identifyControl_),
+        recording_{*this, FactsFor(station.config_.facts, label_)},
         runner_(state_, *this, station.config_.second) {
-    selection_.SetComPort(device_.port);
+    selection_.SetComPort(at_.port);
   }
+  ~Unit() override { Wait(); }
 
   void Start() {
     if (!st_.config_.chooseImage) {
@@ -26,125 +41,109 @@ class Station::Unit : public Operator, public BurnJournal {
       return StartBurn();
     }
     // Identified on a thread of its own: the other slots do not wait for it.
-    chooser_ = std::thread([this] {
-      StationImage chosen = st_.config_.chooseImage(*opener_, device_);
-      if (!chosen.modelRow) return Refuse(chosen.refusal);
-      image_.emplace(std::move(chosen.bytes));
-      selection_.SelectModel(*chosen.modelRow);
-      recording_.facts.imageName = chosen.imageName;
-      recording_.facts.imageSha256 = chosen.imageSha256;
-      // Under the station's lock, so that a stop either comes first or finds the burn running.
-      std::lock_guard lock(st_.mutex_);
-      if (!st_.stopped_) StartBurn();  // else nothing was done to this PLC yet
-    });
+    chooser_ = std::thread([this] { ChooseAndBurn(); });
   }
-  void Stop() { runner_.Stop(); }
+  // A stop before the burn has begun ends it at once when it begins: the runner keeps it.
+  void Stop() {
+    identifyControl_.Cancel();
+    runner_.Stop();
+  }
   void Wait() {
     if (chooser_.joinable()) chooser_.join();
     runner_.Wait();
   }
-  ~Unit() override {
-    if (chooser_.joinable()) chooser_.join();
-  }
 
-  // Kept under the station's lock.
-  const SlotDevice& Device() const { return device_; }
-  bool present = true;
-  int returns = 0;  // times the device came back after it had gone
-  bool ended = false;
-  SlotState state = SlotState::Burning;
-  std::string note;
   const BurnState& Panel() const { return state_; }
+  std::int32_t ElapsedSeconds() const { return runner_.ElapsedSeconds(); }
 
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon) override {
-    st_.view_.Message(device_.port, caption, text);
+    st_.view_.Message(label_, caption, text);
   }
 
   // A re-plug is answered by the device going away and coming back; a power cycle cannot be
   // seen on a serial adapter, so the station confirms it and the model's pause still runs.
   bool Prompt(const ReconnectPrompt& prompt) override {
-    int returnsAtStart = 0;
-    {
-      // Counted from before the prompt is shown: a quick hand may re-plug at once.
-      std::lock_guard lock(st_.mutex_);
-      returnsAtStart = returns;
-    }
-    st_.view_.Prompt(device_.port, prompt);
     if (prompt.kind == ReconnectKind::PowerCycle) {
+      st_.view_.Prompt(label_, prompt);
       SetState(SlotState::Burning, "power cycle confirmed by the station, pause of " +
                                        std::to_string(prompt.pauseMs) + " ms");
       return true;
     }
-    SetState(SlotState::Replug, "waiting for the re-plug");
-    bool back = false;
-    {
-      std::unique_lock lock(st_.mutex_);
-      back = st_.changed_.wait_for(lock, st_.config_.replugTimeout, [&] {
-        return returns > returnsAtStart || st_.stopped_;
-      }) && !st_.stopped_;
-    }
+    // Counted from before the prompt is shown: a quick hand may re-plug at once.
+    const int seenBefore = st_.Replugs(at_.device);
+    st_.ReplugAsked(at_.device);
+    st_.view_.Prompt(label_, prompt);
+    st_.view_.Changed(label_, SlotState::Replug, "waiting for the re-plug");
+    const bool back = st_.WaitForReplug(at_.device, seenBefore);
     SetState(SlotState::Burning, back ? "re-plugged" : "no re-plug in time");
     return back;
   }
   void SetStartEnabled(bool) override {}
   void StopTimer() override {}
 
+  void PhaseBegins(BurnPhase phase) override { st_.view_.Phase(label_, phase); }
   void Keep(const BurnRecord& record) override {
     if (st_.config_.log != nullptr) st_.config_.log->Keep(record);
-    st_.view_.Result(device_.port, record);
   }
 
  private:
-  static RecordFacts WithSlot(RecordFacts facts, const std::string& slot) {
-    facts.slot = slot;
+  static RecordFacts FactsFor(RecordFacts facts, const DeviceLabel& label) {
+    facts.slot = label.slot;
+    facts.device = label.device;
     return facts;
   }
 
-  void SetState(SlotState next, std::string text) {
+  void SetState(SlotState next, const std::string& note) {
     {
       std::lock_guard lock(st_.mutex_);
-      state = next;
-      note = text;
+      Known& known = st_.known_.at(at_.device);
+      known.shown = next;
+      known.note = note;
     }
-    st_.view_.Changed(device_.port, next, text);
+    st_.view_.Changed(label_, next, note);
   }
 
   void StartBurn() {
-    runner_.Start({selection_, *opener_, *image_, &recording_},
-                  [this](const BurnOutcome& outcome) { Ended(outcome.ok, outcome.text); });
+    runner_.Start({selection_, *opener_, *image_, &recording_}, [this](const BurnOutcome& outcome) {
+      st_.BurnEnded(at_.device, outcome.record);
+    });
   }
 
-  // A PLC that gets no image: nothing was erased; it ends as a failed burn would.
-  void Refuse(const std::string& why) {
-    BurnRecord record;
-    record.facts = recording_.facts;
-    record.port = device_.port;
-    record.usb = device_.usb;
-    record.result = {false, std::nullopt, "image choice", "ERROR", why, false};
-    st_.view_.Message(device_.port, "ERROR", why);
-    Keep(record);
-    Ended(false, why);
-  }
-
-  void Ended(bool ok, const std::string& text) {
-    const std::string first = text.substr(0, text.find('\n'));
-    {
-      std::lock_guard lock(st_.mutex_);
-      ++(ok ? st_.totals_.burned : st_.totals_.failed);
-      state = ok ? SlotState::Ok : SlotState::Failed;
-      note = first;
-      ended = true;
+  void ChooseAndBurn() {
+    RefusedBurn refused{recording_.facts, at_.usb ? "USB" : at_.port, at_.usb};
+    refused.startMs = WallClockMs();
+    const auto began = StationClock::now();
+    StationImage chosen = st_.config_.chooseImage(identifying_, at_);
+    if (identifyControl_.Cancelled() || !chosen.modelRow) {
+      // Nothing was erased: the record says what the PLC told, and why it ended there.
+      refused.plc = std::move(chosen.plc);
+      refused.stopped = identifyControl_.Cancelled();
+      refused.why = refused.stopped ? std::string(kMsgBurnStopped) : chosen.refusal;
+      refused.endMs = WallClockMs();
+      refused.durationMs = static_cast<std::uint64_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(StationClock::now() - began)
+              .count());
+      const BurnRecord record = RefusedBurnRecord(refused);
+      Keep(record);
+      st_.view_.Message(label_, record.result.caption, record.result.text);
+      return st_.BurnEnded(at_.device, record);
     }
-    st_.view_.Changed(device_.port, ok ? SlotState::Ok : SlotState::Failed, first);
-    st_.watch_.Wake();  // a device that went away during the end frees its slot now
+    image_.emplace(std::move(chosen.bytes));
+    selection_.SelectModel(*chosen.modelRow);
+    recording_.facts.imageName = chosen.imageName;
+    recording_.facts.imageSha256 = chosen.imageSha256;
+    StartBurn();
   }
 
   Station& st_;
-  const SlotDevice device_;
+  const SlotDevice at_;
+  const DeviceLabel label_;
   BurnState state_;
   Selection selection_;
   std::optional<MemoryImage> image_;
   std::unique_ptr<LinkOpener> opener_;
+  BurnControl identifyControl_;
+  ControlledOpener identifying_;
   BurnRecording recording_;
   BurnRunner runner_;  // its worker ends before the rest goes
   std::thread chooser_;
@@ -155,24 +154,36 @@ Station::Station(StationConfig config, SlotWatch& watch, OpenerFor openerFor, St
 
 Station::~Station() {
   Stop();
-  for (auto& [key, unit] : units_) unit->Wait();
+  for (auto& [device, known] : known_)
+    if (known.unit) known.unit->Wait();
+}
+
+DeviceRules Station::Rules() const {
+  return {config_.unplugDebounce, config_.burnPresentAtStart, !stopped_};
+}
+
+DeviceLabel Station::LabelOf(const SlotDevice& at) const {
+  return {at.slot < config_.slots.size() ? config_.slots[at.slot] : std::string(), at.device,
+          at.port};
 }
 
 void Station::Run() {
-  if (!config_.burnPresentAtStart) {
-    const std::vector<SlotDevice> atStart = watch_.Present();
-    std::lock_guard lock(mutex_);
-    for (const SlotDevice& device : atStart) leftIn_.insert(device.key);
-  }
-  for (;;) {
-    Sync(watch_.Present());
+  for (bool first = true;; first = false) {
+    Take(watch_.Look(), first);
     {
       std::lock_guard lock(mutex_);
       if (stopped_) break;
     }
-    watch_.WaitForChange(std::chrono::hours(1));
+    watch_.WaitForChange(UntilNextDeadline());
   }
-  for (auto& [key, unit] : units_) unit->Wait();
+  // Only this thread adds or removes units: they stay while they are waited for.
+  std::vector<Unit*> units;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [device, known] : known_)
+      if (known.unit) units.push_back(known.unit.get());
+  }
+  for (Unit* unit : units) unit->Wait();
 }
 
 void Station::Stop() {
@@ -180,51 +191,160 @@ void Station::Stop() {
     std::lock_guard lock(mutex_);
     if (stopped_) return;
     stopped_ = true;
-    for (auto& [key, unit] : units_) unit->Stop();
+    const DeviceEvent stop{DeviceEventKind::Stop, StationClock::now()};
+    for (auto& [device, known] : known_)
+      if (Advance(known.life, stop, Rules()) == DeviceAction::StopBurn && known.unit)
+        known.unit->Stop();
   }
   changed_.notify_all();
   watch_.Wake();
 }
 
-// Follows the devices: frees the slots of ended burns whose device went away, tells waiting
-// prompts of returns, and starts a burn for each new device.
-void Station::Sync(const std::vector<SlotDevice>& present) {
-  std::set<std::string> keys;
-  for (const SlotDevice& device : present) keys.insert(device.key);
-  std::vector<std::unique_ptr<Unit>> gone;
-  std::vector<Unit*> started;
+// Feeds what the slots hold now to each device's life: those no longer there vanished, those
+// there appeared (as the same plug, or as another one), then time passed.
+void Station::Take(const SlotLook& look, bool first) {
+  Aftermath after;
   {
     std::lock_guard lock(mutex_);
-    for (auto it = units_.begin(); it != units_.end();) {
-      Unit& unit = *it->second;
-      const bool here = keys.count(it->first) != 0;
-      if (here && !unit.present) ++unit.returns;
-      unit.present = here;
-      if (unit.ended && !here) {
-        gone.push_back(std::move(it->second));
-        it = units_.erase(it);
-      } else {
-        ++it;
-      }
+    const DeviceRules rules = Rules();
+    const auto now = StationClock::now();
+    // A device reached through several entries goes by the newest: an old link that a reused
+    // node brings back to life does not name the device that reused it.
+    std::map<std::string, const SlotDevice*> present;
+    for (const SlotDevice& d : look.devices) {
+      const auto [at, added] = present.try_emplace(d.device, &d);
+      if (!added && d.entryMadeNs > at->second->entryMadeNs) at->second = &d;
     }
-    std::erase_if(leftIn_, [&](const std::string& key) { return keys.count(key) == 0; });
-    for (const SlotDevice& device : present) {
-      if (stopped_) break;
-      if (units_.count(device.key) != 0 || leftIn_.count(device.key) != 0) continue;
-      auto unit = std::make_unique<Unit>(*this, device, openerFor_(device));
-      started.push_back(unit.get());
-      units_.emplace(device.key, std::move(unit));
+    for (auto& [device, known] : known_) {
+      if (present.count(device) != 0 || known.life.stage == DeviceStage::Absent) continue;
+      Apply(known, Advance(known.life, {DeviceEventKind::Vanished, now}, rules), nullptr, after);
     }
+    for (const auto& [device, seen] : present) {
+      Known& known = known_[device];
+      if (known.life.stage == DeviceStage::Absent) known.life.usb = seen->usb;
+      const DeviceEvent event{first ? DeviceEventKind::PresentAtStart : DeviceEventKind::Appeared,
+                              now, seen->instance};
+      Apply(known, Advance(known.life, event, rules), seen, after);
+    }
+    for (auto& [device, known] : known_)
+      Apply(known, Advance(known.life, {DeviceEventKind::Tick, now}, rules), nullptr, after);
+    std::erase_if(known_, [](const auto& entry) {
+      return entry.second.life.stage == DeviceStage::Absent && !entry.second.unit;
+    });
+
+    std::set<std::string> misfits;
+    for (const SlotMisfit& m : look.misfits) {
+      misfits.insert(m.path);
+      if (misfitsSaid_.insert(m.path).second) after.misfits.push_back(m);
+    }
+    std::erase_if(misfitsSaid_, [&](const std::string& path) { return !misfits.contains(path); });
   }
-  changed_.notify_all();
-  for (auto& unit : gone) {
-    unit->Wait();
-    view_.Changed(unit->Device().port, SlotState::Empty, {});
+  Finish(after);
+}
+
+void Station::Apply(Known& known, DeviceAction action, const SlotDevice* seen, Aftermath& after) {
+  switch (action) {
+    case DeviceAction::None: break;
+    case DeviceAction::StartBurn:
+      // A node reused after an unplug the station never saw: the ended burn goes.
+      if (known.unit) after.retired.push_back(std::move(known.unit));
+      known.at = *seen;
+      known.replugs = 0;
+      known.shown = SlotState::Burning;
+      known.note.clear();
+      known.unit = std::make_unique<Unit>(*this, known.at, openerFor_(known.at));
+      after.started.push_back(known.unit.get());
+      break;
+    case DeviceAction::ReplugSeen: ++known.replugs; break;
+    case DeviceAction::StopBurn:
+      if (known.unit) known.unit->Stop();
+      break;
+    case DeviceAction::Free:
+      if (!known.unit) break;  // left alone: it was never shown
+      after.retired.push_back(std::move(known.unit));
+      after.freed.push_back(LabelOf(known.at));
+      known.shown = SlotState::Empty;
+      break;
   }
-  for (Unit* unit : started) {
-    view_.Changed(unit->Device().port, SlotState::Burning, {});
+}
+
+void Station::Finish(Aftermath& after) {
+  changed_.notify_all();  // prompts waiting for a re-plug
+  for (auto& unit : after.retired) unit->Wait();
+  after.retired.clear();
+  for (const SlotMisfit& m : after.misfits)
+    view_.Misfit(m.slot < config_.slots.size() ? config_.slots[m.slot] : std::string(), m.path,
+                 m.why);
+  for (const DeviceLabel& label : after.freed) view_.Changed(label, SlotState::Empty, {});
+  for (Unit* unit : after.started) {
+    std::optional<DeviceLabel> label;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& [device, known] : known_)
+        if (known.unit.get() == unit) label = LabelOf(known.at);
+    }
+    if (label) view_.Changed(*label, SlotState::Burning, {});
     unit->Start();
   }
+}
+
+std::chrono::milliseconds Station::UntilNextDeadline() const {
+  std::lock_guard lock(mutex_);
+  auto wait = std::chrono::milliseconds(std::chrono::hours(1));
+  const auto now = StationClock::now();
+  for (const auto& [device, known] : known_) {
+    if (const auto deadline = NextDeadline(known.life, Rules())) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
+      wait = std::clamp(left, std::chrono::milliseconds(0), wait);
+    }
+  }
+  return wait;
+}
+
+int Station::Replugs(const std::string& device) const {
+  std::lock_guard lock(mutex_);
+  return known_.at(device).replugs;
+}
+
+void Station::ReplugAsked(const std::string& device) {
+  std::lock_guard lock(mutex_);
+  Known& known = known_.at(device);
+  Advance(known.life, {DeviceEventKind::ReplugAsked, StationClock::now()}, Rules());
+  known.shown = SlotState::Replug;
+  known.note = "waiting for the re-plug";
+}
+
+bool Station::WaitForReplug(const std::string& device, int seenBefore) {
+  std::unique_lock lock(mutex_);
+  const Known& known = known_.at(device);
+  return changed_.wait_for(lock, config_.replugTimeout, [&] {
+    return known.replugs > seenBefore || stopped_;
+  }) && !stopped_;
+}
+
+void Station::BurnEnded(const std::string& device, const BurnRecord& record) {
+  const BurnVerdict verdict = VerdictOf(record);
+  const std::string note = FirstLine(record.result.text);
+  DeviceLabel label;
+  {
+    std::lock_guard lock(mutex_);
+    Known& known = known_.at(device);
+    DeviceEvent ended{DeviceEventKind::BurnEnded, StationClock::now()};
+    ended.verdict = verdict;
+    Advance(known.life, ended, Rules());
+    known.shown = EndedState(verdict);
+    known.note = note;
+    label = LabelOf(known.at);
+    switch (verdict) {
+      case BurnVerdict::Ok: ++totals_.burned; break;
+      case BurnVerdict::Failed: ++totals_.failed; break;
+      case BurnVerdict::Stopped: ++totals_.stopped; break;
+      case BurnVerdict::Refused: ++totals_.refused; break;
+    }
+  }
+  view_.Changed(label, EndedState(verdict), note);
+  view_.Result(label, record);
+  watch_.Wake();  // a device that went away during the end frees its slot in time
 }
 
 Station::Totals Station::CurrentTotals() const {
@@ -235,11 +355,14 @@ Station::Totals Station::CurrentTotals() const {
 std::vector<Station::DeviceStatus> Station::Devices() const {
   std::lock_guard lock(mutex_);
   std::vector<DeviceStatus> list;
-  for (const auto& [key, unit] : units_) {
-    const BurnState& s = unit->Panel();
-    list.push_back({unit->Device().port, unit->Device().slot, unit->state, unit->note,
+  for (const auto& [device, known] : known_) {
+    if (!known.unit) continue;
+    const BurnState& s = known.unit->Panel();
+    const bool running = known.shown == SlotState::Burning || known.shown == SlotState::Replug;
+    list.push_back({known.at.port, known.at.slot, LabelOf(known.at), known.shown, known.note,
                     s.flashStatus.load(), s.progress.load(), s.errCounter.load(),
-                    s.totalErrCounter.load(), s.elapsedTime.load()});
+                    s.totalErrCounter.load(),
+                    running ? known.unit->ElapsedSeconds() : s.elapsedTime.load()});
   }
   return list;
 }

@@ -3,7 +3,14 @@
 // with no keyboard. The re-plug prompt of the USB models is answered by the re-plug itself; a
 // power cycle is confirmed at once (the model's pause still runs). A device whose burn has ended
 // is not burned again until it has gone away and come back; one that was there when the station
-// started is left alone unless asked.
+// started is left alone unless asked. Each device's life is a DeviceLife state machine.
+//
+// Threads and locks. The station's own thread (Run) looks at the slots and feeds the devices'
+// lives. Each burn runs on its runner's worker; a PLC identified first (with chooseImage) is
+// identified on a thread of its own. `mutex_` guards the devices, their lives and the totals.
+// Lock order: `mutex_`, then a runner's or a BurnControl's lock (a stop reaches the burns under
+// it); nothing takes `mutex_` while holding those. The view is never called, and no burn is
+// waited for, while `mutex_` is held.
 
 #include <chrono>
 #include <condition_variable>
@@ -20,27 +27,42 @@
 #include <vector>
 
 #include "burn/burn_runner.h"
+#include "burn/device_life.h"
 #include "core/burn_record.h"
 #include "core/slot_state.h"
 #include "link/slot_watch.h"
+#include "proto/identify_plc.h"
 
 namespace plcburn {
+
+// Who a station's call is about: the slot as the operator named it, the device found in it and
+// the port a burn opens to reach it.
+struct DeviceLabel {
+  std::string slot;
+  std::string device;
+  std::string port;
+};
 
 // What a station shows; called on the station's threads, one call at a time per device.
 class StationView {
  public:
   virtual ~StationView() = default;
   // A device's burn changed its state; `note` is the final message, or what the station did.
-  virtual void Changed(const std::string& device, SlotState state, std::string_view note) = 0;
-  virtual void Message(const std::string& device, std::string_view caption,
-                       std::string_view text) = 0;
-  virtual void Prompt(const std::string& device, const ReconnectPrompt& prompt) = 0;
-  // The burn's record, once kept.
-  virtual void Result(const std::string& device, const BurnRecord& record) = 0;
+  virtual void Changed(const DeviceLabel& who, SlotState state, std::string_view note) = 0;
+  virtual void Phase(const DeviceLabel& /*who*/, BurnPhase /*phase*/) {}
+  virtual void Message(const DeviceLabel& who, std::string_view caption, std::string_view text) = 0;
+  virtual void Prompt(const DeviceLabel& who, const ReconnectPrompt& prompt) = 0;
+  // The burn's record, once the burn has ended and its final message was shown.
+  virtual void Result(const DeviceLabel& who, const BurnRecord& record) = 0;
+  // An entry in a slot that is no serial device: said once for as long as it stays; it is never
+  // opened.
+  virtual void Misfit(const std::string& /*slot*/, const std::string& /*path*/,
+                      std::string_view /*why*/) {}
 };
 
 // The model and image a PLC gets when the station identifies it first, or why it gets none.
 struct StationImage {
+  PlcIdentity plc;
   std::optional<std::size_t> modelRow;  // none: refused, with `refusal`
   std::vector<std::uint8_t> bytes;
   std::string imageName;
@@ -55,10 +77,13 @@ struct StationConfig {
   RecordFacts facts;
   BurnJournal* log = nullptr;  // the burn log, if any
   std::chrono::milliseconds replugTimeout{60000};
+  // A device gone for less than this that comes back to the same place is the same device.
+  std::chrono::milliseconds unplugDebounce{2000};
   bool burnPresentAtStart = false;
   std::chrono::milliseconds second{1000};  // the runners' second (shorter in tests)
   // When set, each PLC is identified on its own link first and burned with what this gives,
-  // instead of `modelRow` and `image`; it runs on the device's own thread.
+  // instead of `modelRow` and `image`; it runs on the device's own thread, and the opener it
+  // gets stops with the station.
   std::function<StationImage(LinkOpener&, const SlotDevice&)> chooseImage;
 };
 
@@ -70,18 +95,22 @@ class Station {
 
   // Burns what is plugged until Stop; returns once every burn has ended.
   void Run();
-  // Safe from any thread: running burns end as stopped, idle slots just close.
+  // Safe from any thread, at any moment: every burn, begun or about to begin, ends as stopped
+  // with its record; idle slots just close.
   void Stop();
 
   struct Totals {
     int burned = 0;
     int failed = 0;
+    int stopped = 0;
+    int refused = 0;
   };
   Totals CurrentTotals() const;
   // A device's live panel values while it is known, for the front end's lines.
   struct DeviceStatus {
-    std::string device;
+    std::string device;  // what the operator sees it as: the port
     std::size_t slot = 0;
+    DeviceLabel label;
     SlotState state = SlotState::Empty;
     std::string note;
     std::int32_t flashStatus = 0, progress = 0, errCounter = 0, totalErrCounter = 0,
@@ -91,8 +120,33 @@ class Station {
 
  private:
   class Unit;
-  void Sync(const std::vector<SlotDevice>& present);
-  void StartUnit(const SlotDevice& device);
+  struct Known {
+    SlotDevice at;  // where it was found for its burn
+    DeviceLife life;
+    std::unique_ptr<Unit> unit;
+    int replugs = 0;  // re-plugs seen while its burn runs
+    SlotState shown = SlotState::Empty;
+    std::string note;
+  };
+  // What Take decided, done once the lock is let go.
+  struct Aftermath {
+    std::vector<DeviceLabel> freed;
+    std::vector<Unit*> started;
+    std::vector<std::unique_ptr<Unit>> retired;
+    std::vector<SlotMisfit> misfits;
+  };
+
+  DeviceRules Rules() const;
+  DeviceLabel LabelOf(const SlotDevice& at) const;
+  void Take(const SlotLook& look, bool first);
+  void Apply(Known& known, DeviceAction action, const SlotDevice* seen, Aftermath& after);
+  void Finish(Aftermath& after);
+  std::chrono::milliseconds UntilNextDeadline() const;
+  // Called from a unit's threads.
+  void ReplugAsked(const std::string& device);
+  bool WaitForReplug(const std::string& device, int seenBefore);
+  int Replugs(const std::string& device) const;
+  void BurnEnded(const std::string& device, const BurnRecord& record);
 
   const StationConfig config_;
   SlotWatch& watch_;
@@ -102,8 +156,8 @@ class Station {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool stopped_ = false;
-  std::set<std::string> leftIn_;  // present at the start, or ended and not yet gone
-  std::map<std::string, std::unique_ptr<Unit>> units_;
+  std::map<std::string, Known> known_;  // by device
+  std::set<std::string> misfitsSaid_;   // paths of misfits said while they stay
   Totals totals_;
 };
 

@@ -18,13 +18,18 @@ struct RecordFacts {
   // Of an image signed by a trusted key: the minisign key id and the signature's trusted comment.
   std::string signingKeyId = {};
   std::string trustedComment = {};
-  std::string slot = {};  // where a station found the PLC; empty outside a station
+  // At a station: the slot as the operator named it (a socket or a pattern, or "USB") and the
+  // device found in it (its node, or the USB port path it is plugged into); empty elsewhere.
+  std::string slot = {};
+  std::string device = {};
 };
 
 // What decided a burn's end when no protocol step did, as `BurnRecord::Result::step` names it.
 inline constexpr std::string_view kStepSizeCheck = "size check";  // before any port was opened
 inline constexpr std::string_view kStepOpen = "open";
 inline constexpr std::string_view kStepReopen = "reopen";
+// No image could be chosen for the PLC (it was identified first); nothing was erased.
+inline constexpr std::string_view kStepImageChoice = "image choice";
 
 // The phases the record times, in the order a burn normally passes them.
 enum class BurnPhase { Handshake, Reconnect, Erase, Transfer };

@@ -68,14 +68,16 @@ class Win32SlotWatch final : public SlotWatch {
     if (changed_ != nullptr) CloseHandle(changed_);
   }
 
-  std::vector<SlotDevice> Present() override {
-    std::vector<SlotDevice> found;
+  // A COM port carries no identity of its plug that the port list shows: its name stands for it.
+  SlotLook Look() override {
+    SlotLook look;
     const auto ports = EnumComPort();
-    if (!ports) return found;
+    if (!ports) return look;
     for (std::size_t i = 0; i < slots_.size(); ++i)
       for (const std::string& port : *ports)
-        if (Matches(slots_[i].c_str(), port.c_str())) found.push_back({i, port, port, false});
-    return found;
+        if (Matches(slots_[i].c_str(), port.c_str()))
+          look.devices.push_back({i, port, port, port, false});
+    return look;
   }
 
   void WaitForChange(std::chrono::milliseconds timeout) override {

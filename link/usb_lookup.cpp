@@ -10,9 +10,7 @@
 namespace plcburn {
 
 bool MatchesUsbMarker(std::uint16_t idVendor, std::uint16_t idProduct) {
-  char ids[sizeof kUsbMarker + 8];
-  std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", idVendor, idProduct);
-  return std::string_view(ids) == kUsbMarker;
+  return idVendor == kUsbVendor && idProduct == kUsbProduct;
 }
 
 OpenResult OpenUsbLink(std::shared_ptr<UsbBoundary> usb, LinkClock nowMs,

@@ -1,5 +1,6 @@
 #include "metrics/station_metrics.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <utility>
@@ -54,23 +55,6 @@ void Sample(std::string& out, std::string_view name, const std::string& labels,
 
 }  // namespace
 
-std::string_view BurnVerdictName(BurnVerdict outcome) {
-  switch (outcome) {
-    case BurnVerdict::Ok: return "ok";
-    case BurnVerdict::Failed: return "failed";
-    case BurnVerdict::Stopped: return "stopped";
-    case BurnVerdict::Refused: return "refused";
-  }
-  return "unknown";
-}
-
-BurnVerdict VerdictOf(const BurnRecord& record) {
-  if (record.result.stopped) return BurnVerdict::Stopped;
-  if (record.result.ok) return BurnVerdict::Ok;
-  if (record.result.step == kStepSizeCheck) return BurnVerdict::Refused;
-  return BurnVerdict::Failed;
-}
-
 std::string EscapeLabelValue(std::string_view value) {
   std::string out;
   out.reserve(value.size());
@@ -85,7 +69,10 @@ std::string EscapeLabelValue(std::string_view value) {
   return out;
 }
 
-StationMetrics::StationMetrics(BuildInfo build) : build_(std::move(build)) {}
+StationMetrics::StationMetrics(BuildInfo build)
+    : version_(std::move(build.version)), images_(std::move(build.images)) {
+  std::sort(images_.begin(), images_.end());
+}
 
 void StationMetrics::AddSlot(const std::string& slot) {
   const std::lock_guard lock(mutex_);
@@ -93,8 +80,41 @@ void StationMetrics::AddSlot(const std::string& slot) {
 }
 
 void StationMetrics::SetSlotState(const std::string& slot, SlotState state) {
+  SetDeviceState(slot, {}, state);
+}
+
+void StationMetrics::SetDeviceState(const std::string& slot, const std::string& device,
+                                    SlotState state) {
   const std::lock_guard lock(mutex_);
-  slots_[slot].state = state;
+  auto& devices = slots_[slot].devices;
+  if (state == SlotState::Empty && !device.empty()) {
+    devices.erase(device);
+  } else {
+    devices[device] = state;
+  }
+}
+
+// A slot with several devices shows the one that needs a look most: an end that went wrong,
+// then a re-plug, a burn, a success; with none, it is empty.
+SlotState StationMetrics::Shown(const Slot& slot) {
+  constexpr SlotState kByUrgency[] = {SlotState::Failed, SlotState::Stopped, SlotState::Refused,
+                                      SlotState::Replug, SlotState::Burning, SlotState::Ok};
+  for (const SlotState state : kByUrgency)
+    for (const auto& [device, shown] : slot.devices)
+      if (shown == state) return state;
+  return SlotState::Empty;
+}
+
+void StationMetrics::AddImage(const BuildImage& image) {
+  const std::lock_guard lock(mutex_);
+  const auto at = std::lower_bound(images_.begin(), images_.end(), image);
+  if (at == images_.end() || at->name != image.name || at->sha256 != image.sha256)
+    images_.insert(at, image);
+}
+
+void StationMetrics::CountRecordsLostFrom(std::function<std::uint64_t()> lost) {
+  const std::lock_guard lock(mutex_);
+  recordsLost_ = std::move(lost);
 }
 
 void StationMetrics::Count(const std::string& slot, const BurnRecord& record) {
@@ -141,9 +161,10 @@ std::string StationMetrics::Render() const {
            std::to_string(d.count));
   }
 
-  Header(out, "plcburn_slot_state", "gauge", "The state each slot is in, at 1.");
+  Header(out, "plcburn_slot_state", "gauge",
+         "The state each slot is in, at 1: of the device in it that needs a look most.");
   for (const auto& [slot, s] : slots_)
-    Sample(out, "plcburn_slot_state", Labels({{"slot", slot}, {"state", SlotStateName(s.state)}}),
+    Sample(out, "plcburn_slot_state", Labels({{"slot", slot}, {"state", SlotStateName(Shown(s))}}),
            "1");
 
   Header(out, "plcburn_block_retries_total", "counter",
@@ -152,12 +173,16 @@ std::string StationMetrics::Render() const {
     Sample(out, "plcburn_block_retries_total", Labels({{"slot", slot}}),
            std::to_string(s.blockRetries));
 
-  Header(out, "plcburn_build_info", "gauge", "The plcburn version and the image it burns, at 1.");
-  Sample(out, "plcburn_build_info",
-         Labels({{"version", build_.version},
-                 {"image", build_.image},
-                 {"image_sha256", build_.imageSha256}}),
-         "1");
+  Header(out, "plcburn_records_lost_total", "counter",
+         "Burn records that could not be written to the burn log.");
+  Sample(out, "plcburn_records_lost_total", "", std::to_string(recordsLost_ ? recordsLost_() : 0));
+
+  Header(out, "plcburn_build_info", "gauge",
+         "The plcburn version and each image the station burns, at 1.");
+  for (const BuildImage& image : images_)
+    Sample(out, "plcburn_build_info",
+           Labels({{"version", version_}, {"image", image.name}, {"image_sha256", image.sha256}}),
+           "1");
   return out;
 }
 

@@ -5,32 +5,32 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 #include "core/burn_record.h"
+#include "core/burn_verdict.h"
 #include "core/slot_state.h"
 
 namespace plcburn {
 
-enum class BurnVerdict { Ok, Failed, Stopped, Refused };
-
-// The label value: "ok", "failed", "stopped", "refused".
-std::string_view BurnVerdictName(BurnVerdict outcome);
-
-// Stopped wins over everything (a stopped burn fails at its next step); refused is a burn that
-// ended at its size check, before it tried any port. A port that cannot be opened is a failure:
-// at a station it means a device that is busy or not ours to open, which the plant must see.
-BurnVerdict VerdictOf(const BurnRecord& record);
+struct BuildImage {
+  std::string name;
+  std::string sha256;
+  bool operator<(const BuildImage& other) const {
+    return std::tie(name, sha256) < std::tie(other.name, other.sha256);
+  }
+};
 
 struct BuildInfo {
   std::string version;
-  std::string image;
-  std::string imageSha256;
+  std::vector<BuildImage> images;  // every image the station may burn
 };
 
 class StationMetrics {
@@ -39,9 +39,16 @@ class StationMetrics {
 
   // A slot shows from its first state on; a new slot starts empty.
   void AddSlot(const std::string& slot);
+  // The state of the device in a slot (or of the slot itself, with no device named); a device
+  // that is gone (Empty) leaves its slot.
   void SetSlotState(const std::string& slot, SlotState state);
+  void SetDeviceState(const std::string& slot, const std::string& device, SlotState state);
   // One ended burn, with the record the burn log gets.
   void Count(const std::string& slot, const BurnRecord& record);
+  // An image the station burns that it did not name at the start (a file changed since).
+  void AddImage(const BuildImage& image);
+  // Where the count of burn records that could not be written comes from.
+  void CountRecordsLostFrom(std::function<std::uint64_t()> lost);
 
   // Prometheus's text exposition format, version 0.0.4.
   std::string Render() const;
@@ -58,11 +65,14 @@ class StationMetrics {
     double sumSeconds = 0;
   };
   struct Slot {
-    SlotState state = SlotState::Empty;
+    std::map<std::string, SlotState> devices;  // "" for the slot itself
     std::uint64_t blockRetries = 0;
   };
+  static SlotState Shown(const Slot& slot);
 
-  const BuildInfo build_;
+  const std::string version_;
+  std::vector<BuildImage> images_;
+  std::function<std::uint64_t()> recordsLost_;
   mutable std::mutex mutex_;
   std::map<std::string, Slot> slots_;
   std::map<std::tuple<std::string, std::string, BurnVerdict>, std::uint64_t> burns_;

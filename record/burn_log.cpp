@@ -19,10 +19,18 @@ void BurnLog::Keep(const BurnRecord& record) {
   } catch (const std::exception& e) {
     error = e.what();
   }
-  if (warned_.exchange(true)) return;
-  const std::u8string where = path_.u8string();
-  const std::string warning =
-      "cannot write the burn log " + std::string(where.begin(), where.end()) + ": " + error;
+  const std::uint64_t lost = ++lost_;
+  std::string warning;
+  {
+    std::lock_guard lock(warnMutex_);
+    const auto now = Clock::now();
+    if (lastWarned_ && now - *lastWarned_ < kWarnEvery) return;
+    lastWarned_ = now;
+    const std::u8string where = path_.u8string();
+    warning = "cannot write the burn log " + std::string(where.begin(), where.end()) + ": " +
+              error + "; " + std::to_string(lost) + (lost == 1 ? " record" : " records") +
+              " lost so far";
+  }
   if (warn_)
     warn_(warning);
   else

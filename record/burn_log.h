@@ -1,12 +1,15 @@
 #pragma once
 // The burn log: a file that every burn appends its record to, one JSON line each. Several burns
 // (a gang burn, several programs) may append at once; each record goes out in one write on a
-// file opened for appending, so lines never mix. A log that cannot be written costs one warning
-// and never changes a burn's outcome.
+// file opened for appending, so lines never mix. A log that cannot be written never changes a
+// burn's outcome; each record lost is counted and said, at most once a minute.
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -17,17 +20,24 @@ namespace plcburn {
 class BurnLog : public BurnJournal {
  public:
   using Warn = std::function<void(const std::string& warning)>;
-  // `warn` hears of the first record that could not be written (the default prints it on
-  // standard error).
+  using Clock = std::chrono::steady_clock;
+  // `warn` hears of records that could not be written: of the first at once, then at most once a
+  // minute with how many were lost since (the default prints it on standard error).
   explicit BurnLog(std::filesystem::path path, Warn warn = {});
 
   void Keep(const BurnRecord& record) override;
   const std::filesystem::path& Path() const { return path_; }
+  // Records that could not be written, since the start.
+  std::uint64_t Lost() const { return lost_.load(); }
+
+  static constexpr std::chrono::seconds kWarnEvery{60};
 
  private:
   const std::filesystem::path path_;
   const Warn warn_;
-  std::atomic<bool> warned_{false};
+  std::atomic<std::uint64_t> lost_{0};
+  std::mutex warnMutex_;
+  std::optional<Clock::time_point> lastWarned_;
 };
 
 // Where the burn log lives, by the environment that `env` reads: $XDG_STATE_HOME/plcburn, else

@@ -56,6 +56,7 @@ Json RecordJson(const BurnRecord& r) {
   j["host"] = OrNull(r.facts.host);
   j["port"] = r.port;
   if (!r.facts.slot.empty()) j["slot"] = r.facts.slot;
+  if (!r.facts.device.empty()) j["device"] = r.facts.device;
   j["link"] = r.usb ? "usb" : "serial";
   j["model"] = r.model;
   j["image"] = {{"name", OrNull(r.facts.imageName)},

@@ -29,6 +29,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   app.set_help_flag();  // --help is an option like the others: main prints our own text
   std::string problem;  // the first value refused, in our words
   std::string replugTimeout;
+  std::string unplugDebounce;
   struct Valued {
     const char* name;
     const char* what;
@@ -65,7 +66,8 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
                                   {"--log", &o.log, "a file"},
                                   {"--verify-image", &o.verifyImage, "a file"},
                                   {"--metrics", &o.metrics, "ADDRESS:PORT"},
-                                  {"--replug-timeout", &replugTimeout, "a number of seconds"}})
+                                  {"--replug-timeout", &replugTimeout, "a number of seconds"},
+                                  {"--unplug-debounce", &unplugDebounce, "a number of seconds"}})
     value(name, *into, what)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_flag("-y,--yes", o.yes);
   app.add_flag("--json", o.json);
@@ -106,6 +108,14 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
               "--replug-timeout needs a number of seconds from 1 to 3600, not " + replugTimeout};
     o.replugTimeoutS = static_cast<int>(n);
   }
+  if (!unplugDebounce.empty()) {
+    char* end = nullptr;
+    const double s = std::strtod(unplugDebounce.c_str(), &end);
+    if (*end != '\0' || !(s >= 0 && s <= 60))
+      return {std::nullopt,
+              "--unplug-debounce needs a number of seconds from 0 to 60, not " + unplugDebounce};
+    o.unplugDebounceMs = static_cast<int>(s * 1000 + 0.5);
+  }
   if (!o.images.empty() && (!o.image.empty() || !o.model.empty()))
     return {std::nullopt, "--images excludes --image and --model"};
   if (o.identify && (!o.image.empty() || !o.images.empty() || !o.model.empty()))
@@ -119,8 +129,8 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   if (!o.log.empty() && o.noLog) return {std::nullopt, "--log and --no-log exclude each other"};
   if (o.watchMode && !o.ports.empty())
     return {std::nullopt, "--watch and --port exclude each other: the slots name the ports"};
-  if (!o.watchMode && (o.now || !replugTimeout.empty()))
-    return {std::nullopt, "--now and --replug-timeout belong to --watch"};
+  if (!o.watchMode && (o.now || !replugTimeout.empty() || !unplugDebounce.empty()))
+    return {std::nullopt, "--now, --replug-timeout and --unplug-debounce belong to --watch"};
   if (!o.watchMode && !o.metrics.empty()) return {std::nullopt, "--metrics belongs to --watch"};
   if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};
   return {o, ""};

@@ -25,6 +25,8 @@ struct CliOptions {
   std::vector<std::string> watch;  // station mode: the slots to watch
   bool watchMode = false;
   int replugTimeoutS = 60;  // station mode: how long a re-plug may take
+  // station mode: a device gone for less than this that comes back to its place is the same one
+  int unplugDebounceMs = 2000;
   bool now = false;         // station mode: burn what is plugged in at the start too
   std::string metrics;      // station mode: serve the station's figures at ADDRESS:PORT
   bool buildModel = false;  // print the model this build serves
@@ -57,8 +59,8 @@ inline constexpr const char* kCliUsage =
     "                   [--log FILE | --no-log] [--trusted-key FILE]... [--list-ports]\n"
     "       plcburn-cli --port PORT... --images DIR [--yes] [--json]\n"
     "       plcburn-cli --watch SLOT... [--model NAME] [--image FILE | --images DIR]\n"
-    "                   [--replug-timeout S] [--now] [--metrics ADDRESS:PORT] [--json]\n"
-    "                   [--log FILE | --no-log]\n"
+    "                   [--replug-timeout S] [--unplug-debounce S] [--now]\n"
+    "                   [--metrics ADDRESS:PORT] [--json] [--log FILE | --no-log]\n"
     "       plcburn-cli --identify --port PORT|all... [--json]\n"
     "       plcburn-cli --verify-image FILE [--trusted-key FILE]...\n"
     "       plcburn-cli --help for more\n";

@@ -16,11 +16,13 @@ ConsoleBoard::~ConsoleBoard() {
   Finish();
 }
 
-std::size_t ConsoleBoard::Add(std::string label, BurnState& state, std::function<void()> stop) {
+std::size_t ConsoleBoard::Add(std::string label, BurnState& state, std::function<void()> stop,
+                              std::function<void()> refresh) {
   Entry entry;
   entry.label = std::move(label);
   entry.state = &state;
   entry.stop = std::move(stop);
+  entry.refresh = std::move(refresh);
   entries_.push_back(std::move(entry));
   return entries_.size() - 1;
 }
@@ -56,6 +58,8 @@ void ConsoleBoard::Report() {
   std::unique_lock lock(mutex_);
   while (!finished_) {
     wake_.wait_for(lock, std::chrono::milliseconds(200));
+    for (Entry& e : entries_)
+      if (e.refresh && !e.finalShown) e.refresh();
     if (events_ != nullptr) {
       for (Entry& e : entries_)
         if (!e.finalShown) ReportEvent(e);

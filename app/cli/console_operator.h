@@ -29,8 +29,10 @@ class ConsoleBoard {
   ~ConsoleBoard();
 
   // Registers a burn before Start; the label names it in front of its lines when there are several.
-  // `stop`, if given, is called when the board stops.
-  std::size_t Add(std::string label, BurnState& state, std::function<void()> stop = {});
+  // `stop`, if given, is called when the board stops; `refresh`, if given, before each look at
+  // the burn's state (it brings the elapsed seconds up to date).
+  std::size_t Add(std::string label, BurnState& state, std::function<void()> stop = {},
+                  std::function<void()> refresh = {});
   // Before Start: messages, prompts and progress become events; nothing else is printed.
   void SendEventsTo(JsonEvents& events) { events_ = &events; }
   // Starts reporting progress; Finish stops it.
@@ -54,6 +56,7 @@ class ConsoleBoard {
     std::string label;
     BurnState* state = nullptr;
     std::function<void()> stop;
+    std::function<void()> refresh;
     bool ended = false;
     bool atPrompt = false;
     bool finalShown = false;

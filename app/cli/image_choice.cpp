@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -10,8 +9,8 @@
 #include "app/cli/cli_journal.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/image_file.h"
+#include "burn/refused_burn.h"
 #include "core/catalogue.h"
-#include "core/version.h"
 
 namespace plcburn {
 
@@ -31,7 +30,7 @@ bool IsBinFile(const fs::directory_entry& entry) {
 using NamedImageList = std::vector<std::pair<std::string, std::size_t>>;
 
 // Images in DIR with the model each is named for; none when DIR cannot be read.
-std::optional<NamedImageList> NamedImages(const std::string& dir) {
+std::optional<NamedImageList> ListNamedImages(const std::string& dir) {
   std::error_code ec;
   fs::directory_iterator it(dir, ec);
   if (ec) return std::nullopt;
@@ -56,7 +55,7 @@ std::string FileNames(const std::vector<std::string>& paths) {
 }  // namespace
 
 std::string ImagesDirProblem(const std::string& dir) {
-  const auto images = NamedImages(dir);
+  const auto images = ListNamedImages(dir);
   if (!images) return "cannot read the image folder " + dir;
   if (images->empty()) return "the image folder " + dir + " holds no image named MODEL_*.bin";
   return {};
@@ -64,9 +63,13 @@ std::string ImagesDirProblem(const std::string& dir) {
 
 std::vector<std::string> ImagesForModel(const std::string& dir, std::size_t row) {
   std::vector<std::string> paths;
-  for (const auto& [path, named] : NamedImages(dir).value_or(NamedImageList{}))
+  for (const auto& [path, named] : NamedImages(dir))
     if (named == row) paths.push_back(path);
   return paths;
+}
+
+NamedImageList NamedImages(const std::string& dir) {
+  return ListNamedImages(dir).value_or(NamedImageList{});
 }
 
 ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const std::string& dir) {
@@ -106,28 +109,14 @@ ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const
   return choice;
 }
 
-void ReportRefusal(const std::string& port, const ImageChoice& choice, const std::string& host,
-                   BurnJournal* log, JsonEvents* events) {
-  BurnRecord record;
-  record.facts.host = host;
-  record.version = kVersion;
-  record.startMs = record.endMs =
-      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::system_clock::now().time_since_epoch())
-                                     .count());
-  record.port = port;
-  record.usb = port == "USB";
-  if (!choice.plc.candidates.empty()) record.model = CandidateNames(choice.plc.candidates);
-  record.result = {false, std::nullopt, "image choice", "ERROR", choice.refusal, false};
-  const PlcIdentity& plc = choice.plc;
-  const bool boot = plc.firmware == Firmware::BootLoader;
-  (boot ? record.plc.bootIdentifier : record.plc.identifier) = plc.identifier;
-  record.plc.appVersion = plc.updateVersion;
-  record.plc.bootVersion = plc.bootVersion;
-  record.plc.d1386 = plc.d1386;
-  record.plc.d1148 = plc.d1148;
+void ReportRefusal(const std::string& port, const ImageChoice& choice, const RecordFacts& facts,
+                   std::uint64_t startMs, BurnJournal* log, JsonEvents* events) {
+  RefusedBurn refused{facts, port, port == "USB", choice.plc, choice.refusal};
+  refused.startMs = startMs;
+  refused.endMs = WallClockMs();
+  refused.durationMs = refused.endMs > startMs ? refused.endMs - startMs : 0;
   CliJournal journal(port, log, events);
-  journal.Keep(record);
+  journal.Keep(RefusedBurnRecord(refused));
   journal.SendResult();
   if (events == nullptr) std::printf("%s: ERROR: %s\n", port.c_str(), choice.refusal.c_str());
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/cli/json_events.h"
@@ -23,6 +24,10 @@ std::string ImagesDirProblem(const std::string& dir);
 // The images in DIR named for the model in `row`, sorted by name.
 std::vector<std::string> ImagesForModel(const std::string& dir, std::size_t row);
 
+// Every image in DIR named for a model, with that model's row, sorted by name; none when DIR
+// cannot be read.
+std::vector<std::pair<std::string, std::size_t>> NamedImages(const std::string& dir);
+
 struct ImageChoice {
   PlcIdentity plc;
   std::optional<std::size_t> row;  // set together with the image
@@ -35,7 +40,8 @@ ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const
 
 // Tells of a PLC refused before its burn as the end of a burn is told: its record to the log (if
 // any), and the result event with --json (`events`), else one error line on standard output.
-void ReportRefusal(const std::string& port, const ImageChoice& choice, const std::string& host,
-                   BurnJournal* log, JsonEvents* events);
+// `facts` are the run's; `startMs` is when its identification began.
+void ReportRefusal(const std::string& port, const ImageChoice& choice, const RecordFacts& facts,
+                   std::uint64_t startMs, BurnJournal* log, JsonEvents* events);
 
 }  // namespace plcburn

@@ -27,6 +27,7 @@
 #include "app/cli/utf8_console.h"
 #include "app/version_text.h"
 #include "burn/burn_runner.h"
+#include "burn/refused_burn.h"
 #include "core/memory_image.h"
 #include "core/utf8_text.h"
 #include "link/port_list.h"
@@ -145,20 +146,22 @@ int main(int argc, char** argv) {
   if (ports.empty()) ports.push_back(portList.empty() ? std::string() : portList.front());
 
   // Every burn's record goes to one log; a log that cannot be written only warns.
-  std::optional<BurnLog> log;
-  if (!options.noLog) {
-    log.emplace(options.log.empty() ? DefaultBurnLogPath() : PathFromUtf8(options.log),
-                [](const std::string& warning) {
-                  std::fprintf(stderr, "plcburn-cli: %s\n", warning.c_str());
-                });
-  }
+  std::optional<std::filesystem::path> logPath;
+  if (!options.noLog)
+    logPath = options.log.empty() ? DefaultBurnLogPath() : PathFromUtf8(options.log);
   const RecordFacts facts{
       HostName(),
       options.image.empty() ? std::string(BuiltinImageName())
                             : Utf8FromPath(PathFromUtf8(options.image).filename()),
       options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes),
       trust.keyId, trust.trustedComment};
-  if (options.watchMode) return RunStation(options, row, imageBytes, facts, log ? &*log : nullptr);
+  if (options.watchMode) return RunStation(options, row, imageBytes, facts, logPath);
+  std::optional<BurnLog> log;
+  if (logPath) {
+    log.emplace(*logPath, [](const std::string& warning) {
+      std::fprintf(stderr, "plcburn-cli: %s\n", warning.c_str());
+    });
+  }
   JsonEvents events(stdout);
 
   // One burn per port, each with its own state and record, all on the same image.
@@ -194,13 +197,15 @@ int main(int argc, char** argv) {
     RecordFacts portFacts = facts;
     if (imagesByModel) {
       // Identified first, on the port the burn then opens; a refusal leaves the PLC untouched.
+      const std::uint64_t identifiedFrom = WallClockMs();
       chosen.push_back(
           std::make_unique<ImageChoice>(ChooseImageForPlc(opener, port, options.images)));
       ImageChoice& c = *chosen.back();
       if (c.row) c.refusal = promptRefusal(ModelAt(*c.row)).value_or("");
       if (!c.refusal.empty()) {
         anyRefused = true;
-        ReportRefusal(port, c, facts.host, log ? &*log : nullptr, options.json ? &events : nullptr);
+        ReportRefusal(port, c, RecordFacts{facts.host, "", ""}, identifiedFrom,
+                      log ? &*log : nullptr, options.json ? &events : nullptr);
         continue;
       }
       portRow = *c.row;
@@ -213,7 +218,9 @@ int main(int argc, char** argv) {
     burns.push_back(std::make_unique<PortBurn>(port, portRow, portImage, log ? &*log : nullptr,
                                                options.json ? &events : nullptr, portFacts));
     PortBurn& b = *burns.back();
-    const std::size_t index = board.Add(PortBurn::Label(port), b.state, [&b] { b.runner->Stop(); });
+    const std::size_t index = board.Add(
+        PortBurn::Label(port), b.state, [&b] { b.runner->Stop(); },
+        [&b] { b.runner->ShowElapsed(); });
     b.console = std::make_unique<ConsoleOperator>(board, index);
     b.runner = std::make_unique<BurnRunner>(b.state, *b.console);
     std::fprintf(stderr, "plcburn-cli: %s on %s, image of %u bytes\n",

@@ -1,6 +1,8 @@
 #pragma once
 // plcburn-cli --watch: a burning station on the slots given, until a signal ends it.
 
+#include <filesystem>
+#include <optional>
 #include <span>
 
 #include "app/cli/cli_options.h"
@@ -9,8 +11,8 @@
 namespace plcburn {
 
 // The exit status: 128 + the signal that ended the station, 2 for a usage error, 1 when the
-// device events cannot be watched.
+// device events cannot be watched. The burn records go to the log at `logPath`, if any.
 int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const std::uint8_t> image,
-               const RecordFacts& facts, BurnJournal* log);
+               const RecordFacts& facts, const std::optional<std::filesystem::path>& logPath);
 
 }  // namespace plcburn

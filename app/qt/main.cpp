@@ -50,13 +50,18 @@ void StopStationWindow(int) {
         window, [window] { window->StopAndClose(); }, Qt::QueuedConnection);
 }
 
-// The station's figures need no view of their own beside the window.
+// Beside the window, the station's figures and what only a terminal can say: an entry in a slot
+// that is no serial device.
 class NoView : public plcburn::StationView {
  public:
-  void Changed(const std::string&, plcburn::SlotState, std::string_view) override {}
-  void Message(const std::string&, std::string_view, std::string_view) override {}
-  void Prompt(const std::string&, const plcburn::ReconnectPrompt&) override {}
-  void Result(const std::string&, const plcburn::BurnRecord&) override {}
+  void Changed(const plcburn::DeviceLabel&, plcburn::SlotState, std::string_view) override {}
+  void Message(const plcburn::DeviceLabel&, std::string_view, std::string_view) override {}
+  void Prompt(const plcburn::DeviceLabel&, const plcburn::ReconnectPrompt&) override {}
+  void Result(const plcburn::DeviceLabel&, const plcburn::BurnRecord&) override {}
+  void Misfit(const std::string& slot, const std::string& path, std::string_view why) override {
+    std::fprintf(stderr, "plcburn: %s (slot %s): %.*s; it is left alone\n", path.c_str(),
+                 slot.c_str(), static_cast<int>(why.size()), why.data());
+  }
 };
 
 // Qt's own options start with a single dash.
@@ -69,7 +74,9 @@ bool HasQtOptions(const std::vector<std::string>& args) {
 int RunStationWindow(const plcburn::StationSetup& setup) {
   using namespace plcburn;
   // The figures are served from before the first burn, so a scrape sees the station at once.
-  StationMetrics metrics({std::string(kVersion), setup.facts.imageName, setup.facts.imageSha256});
+  StationMetrics metrics(
+      {std::string(kVersion), {{setup.facts.imageName, setup.facts.imageSha256}}});
+  for (const std::string& slot : setup.options.watch) metrics.AddSlot(slot);
   MetricsServer server(metrics);
   if (!setup.metrics.empty()) {
     if (!server.Start(*ParseMetricsAddress(setup.metrics).address)) {
@@ -99,10 +106,11 @@ int RunStationWindow(const plcburn::StationSetup& setup) {
   config.facts = setup.facts;
   config.log = log ? &*log : nullptr;
   config.replugTimeout = std::chrono::seconds(setup.options.replugTimeoutS);
+  config.unplugDebounce = std::chrono::milliseconds(setup.options.unplugDebounceMs);
   config.burnPresentAtStart = setup.options.now;
   QtDialogs dialogs;
-  StationWindow window(config, *watch, &SystemOpenerFor, dialogs,
-                       setup.metrics.empty() ? nullptr : &counted);
+  if (log) metrics.CountRecordsLostFrom([&log] { return log->Lost(); });
+  StationWindow window(config, *watch, &SystemOpenerFor, dialogs, &counted);
   {
     std::lock_guard lock(stopMutex);
     stopTarget = &window;

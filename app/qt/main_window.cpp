@@ -100,7 +100,11 @@ MainWindow::MainWindow(LinkOpener& opener, Dialogs& dialogs, QWidget* parent)
 
   BuildControls();
 
-  connect(&paintTimer_, &QTimer::timeout, this, [this] { update(); });
+  // The panel is repainted, and the elapsed seconds it shows brought up to date, 10 times a second.
+  connect(&paintTimer_, &QTimer::timeout, this, [this] {
+    runner_.ShowElapsed();
+    update();
+  });
   paintTimer_.start(100);
 }
 

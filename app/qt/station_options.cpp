@@ -53,7 +53,7 @@ ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t
       o.buildModel || o.yes || !o.images.empty())
     return {std::nullopt,
             "the station window takes only its slots, --model, --image, --trusted-key, "
-            "--replug-timeout, --now, --log, --no-log and --metrics"};
+            "--replug-timeout, --unplug-debounce, --now, --log, --no-log and --metrics"};
 
   const ModelChoice choice = ChooseModel(o, buildRow);
   if (!choice.row) return {std::nullopt, choice.error};

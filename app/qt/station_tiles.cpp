@@ -45,6 +45,17 @@ StationTile TileFor(const Station::DeviceStatus& d, std::string_view model) {
       tile.background = kFailedRed;
       tile.message = d.note;
       break;
+    // A stopped PLC is left half done and must be burned again; a refused one is untouched.
+    case SlotState::Stopped:
+      tile.word = "STOPPED";
+      tile.background = kFailedRed;
+      tile.message = d.note;
+      break;
+    case SlotState::Refused:
+      tile.word = "REFUSED";
+      tile.background = kReplugAmber;
+      tile.message = d.note;
+      break;
   }
   return tile;
 }
@@ -109,8 +120,11 @@ TileGrid GridFor(int tiles, int width, int height) {
 std::string TotalsText(const Station::Totals& totals, const std::tm& since) {
   char when[32];
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &since);
-  return "Burned " + std::to_string(totals.burned) + ", failed " + std::to_string(totals.failed) +
-         " since " + when;
+  std::string text =
+      "Burned " + std::to_string(totals.burned) + ", failed " + std::to_string(totals.failed);
+  if (totals.stopped > 0) text += ", stopped " + std::to_string(totals.stopped);
+  if (totals.refused > 0) text += ", refused " + std::to_string(totals.refused);
+  return text + " since " + when;
 }
 
 }  // namespace plcburn

@@ -45,18 +45,23 @@ class StationWindow : public QWidget {
   class Forward : public StationView {
    public:
     explicit Forward(StationView* next) : next_(next) {}
-    void Changed(const std::string& device, SlotState state, std::string_view note) override {
-      if (next_ != nullptr) next_->Changed(device, state, note);
+    void Changed(const DeviceLabel& who, SlotState state, std::string_view note) override {
+      if (next_ != nullptr) next_->Changed(who, state, note);
     }
-    void Message(const std::string& device, std::string_view caption,
-                 std::string_view text) override {
-      if (next_ != nullptr) next_->Message(device, caption, text);
+    void Phase(const DeviceLabel& who, BurnPhase phase) override {
+      if (next_ != nullptr) next_->Phase(who, phase);
     }
-    void Prompt(const std::string& device, const ReconnectPrompt& prompt) override {
-      if (next_ != nullptr) next_->Prompt(device, prompt);
+    void Message(const DeviceLabel& who, std::string_view caption, std::string_view text) override {
+      if (next_ != nullptr) next_->Message(who, caption, text);
     }
-    void Result(const std::string& device, const BurnRecord& record) override {
-      if (next_ != nullptr) next_->Result(device, record);
+    void Prompt(const DeviceLabel& who, const ReconnectPrompt& prompt) override {
+      if (next_ != nullptr) next_->Prompt(who, prompt);
+    }
+    void Result(const DeviceLabel& who, const BurnRecord& record) override {
+      if (next_ != nullptr) next_->Result(who, record);
+    }
+    void Misfit(const std::string& slot, const std::string& path, std::string_view why) override {
+      if (next_ != nullptr) next_->Misfit(slot, path, why);
     }
 
    private:

@@ -85,7 +85,7 @@ class WindowOperator : public Operator {
     EnableWindow(a_.paramStruct.lParam, enabled);
     EnableWindow(a_.hComPortList, enabled);
   }
-  // The runner counts the seconds and stops them.
+  // The runner keeps the seconds and stops them.
   void StopTimer() override {}
 
  private:
@@ -189,6 +189,7 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     }
     case WM_TIMER:
       if (wParam == kPanelTimer) {
+        a.runner->ShowElapsed();
         const HDC hDC = GetDC(hwnd);
         Paint(a, hDC, true);
         ReleaseDC(hwnd, hDC);

@@ -102,11 +102,11 @@ TEST(StationOptions, SlotsAndOptionsOfTheWatch) {
 class SeenWatch : public SlotWatch {
  public:
   explicit SeenWatch(std::unique_ptr<SlotWatch> watch) : watch_(std::move(watch)) {}
-  std::vector<SlotDevice> Present() override {
-    auto present = watch_->Present();
+  SlotLook Look() override {
+    SlotLook look = watch_->Look();
     std::lock_guard lock(mutex_);
-    last_ = present;
-    return present;
+    last_ = look.devices;
+    return look;
   }
   void WaitForChange(std::chrono::milliseconds timeout) override { watch_->WaitForChange(timeout); }
   void Wake() override { watch_->Wake(); }

@@ -32,7 +32,7 @@ class FakeSlots : public SlotWatch {
     Plc& plc = plcs_[key];
     plc.sim = std::make_unique<PlcSim>(*FindModel(model));
     plc.opener = std::make_unique<SimOpener>(*plc.sim, plc.clock);
-    present_[key] = std::move(slots);
+    present_[key] = {std::move(slots), ++plugs_};
     Changed();
     return *plc.sim;
   }
@@ -41,10 +41,29 @@ class FakeSlots : public SlotWatch {
     present_.erase(key);
     Changed();
   }
-  // The same PLC back in its socket.
+  // The same PLC back in its socket, as a new plug.
   void Replug(const std::string& key) {
     std::lock_guard lock(mutex_);
-    present_[key] = {0};
+    present_[key] = {{0}, ++plugs_};
+    Changed();
+  }
+  // Unplugged and plugged again (the same PLC, or with `model` a fresh one) so quickly that the
+  // station never looks in between.
+  PlcSim* SwapUnseen(const std::string& key, const char* model = nullptr) {
+    std::lock_guard lock(mutex_);
+    Plc& plc = plcs_[key];
+    if (model != nullptr) {
+      plc.sim = std::make_unique<PlcSim>(*FindModel(model));
+      plc.opener = std::make_unique<SimOpener>(*plc.sim, plc.clock);
+    }
+    present_[key].instance = ++plugs_;
+    Changed();
+    return plc.sim.get();
+  }
+  // What the station's next look finds besides the devices.
+  void Misfit(std::size_t slot, const std::string& path, const std::string& why) {
+    std::lock_guard lock(mutex_);
+    misfits_.push_back({slot, path, why});
     Changed();
   }
   LinkOpener& OpenerOf(const std::string& key) {
@@ -64,15 +83,18 @@ class FakeSlots : public SlotWatch {
     wake_.wait(lock, [&] { return seenChange_; });
   }
 
-  std::vector<SlotDevice> Present() override {
+  SlotLook Look() override {
     std::lock_guard lock(mutex_);
     looked_ = true;
     seenChange_ = true;
     wake_.notify_all();
-    std::vector<SlotDevice> found;
-    for (const auto& [key, slots] : present_)
-      for (std::size_t slot : slots) found.push_back({slot, key, key, key.starts_with("usb:")});
-    return found;
+    SlotLook look;
+    for (const auto& [key, at] : present_)
+      for (std::size_t slot : at.slots)
+        look.devices.push_back(
+            {slot, key, key, std::to_string(at.instance), key.starts_with("usb:")});
+    look.misfits = misfits_;
+    return look;
   }
   void WaitForChange(std::chrono::milliseconds timeout) override {
     std::unique_lock lock(mutex_);
@@ -95,8 +117,14 @@ class FakeSlots : public SlotWatch {
   int changes_ = 0, seen_ = 0;
   bool looked_ = false;
   bool seenChange_ = false;
-  std::map<std::string, std::vector<std::size_t>> present_;
+  struct Plugged {
+    std::vector<std::size_t> slots;
+    int instance = 0;
+  };
+  std::map<std::string, Plugged> present_;
   std::map<std::string, Plc> plcs_;
+  std::vector<SlotMisfit> misfits_;
+  int plugs_ = 0;
 };
 
 // Forwards to the PLC's opener; the station owns one per device.
@@ -113,19 +141,33 @@ class ForwardingOpener : public LinkOpener {
 // What the station showed, and a hook for each prompt.
 class SeenView : public StationView {
  public:
-  void Changed(const std::string& device, SlotState state, std::string_view) override {
+  void Changed(const DeviceLabel& who, SlotState state, std::string_view) override {
+    if (onChanged) onChanged(who.device, state);
     std::lock_guard lock(mutex_);
-    states[device].push_back(state);
+    states[who.device].push_back(state);
     wake_.notify_all();
   }
-  void Message(const std::string&, std::string_view, std::string_view) override {}
-  void Prompt(const std::string& device, const ReconnectPrompt& prompt) override {
-    if (onPrompt) onPrompt(device, prompt);
+  void Message(const DeviceLabel&, std::string_view, std::string_view) override {}
+  void Prompt(const DeviceLabel& who, const ReconnectPrompt& prompt) override {
+    if (onPrompt) onPrompt(who.device, prompt);
   }
-  void Result(const std::string& device, const BurnRecord& record) override {
+  void Result(const DeviceLabel& who, const BurnRecord& record) override {
     std::lock_guard lock(mutex_);
-    results[device].push_back(record);
+    results[who.device].push_back(record);
     wake_.notify_all();
+  }
+  void Misfit(const std::string&, const std::string& path, std::string_view) override {
+    std::lock_guard lock(mutex_);
+    misfits_.push_back(path);
+    wake_.notify_all();
+  }
+  bool WaitForMisfits(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    return wake_.wait_for(lock, 20s, [&] { return misfits_.size() >= count; });
+  }
+  std::vector<std::string> Misfits() {
+    std::lock_guard lock(mutex_);
+    return misfits_;
   }
   // Waits, bounded, until `device` has had `count` results.
   bool WaitForResults(const std::string& device, std::size_t count) {
@@ -139,13 +181,16 @@ class SeenView : public StationView {
   }
 
   std::function<void(const std::string&, const ReconnectPrompt&)> onPrompt;
+  std::function<void(const std::string&, SlotState)> onChanged;
   std::function<void()> stopStation;  // as a signal would
+  std::function<Station::Totals()> totals;
   std::map<std::string, std::vector<SlotState>> states;
   std::map<std::string, std::vector<BurnRecord>> results;
 
  private:
   std::mutex mutex_;
   std::condition_variable wake_;
+  std::vector<std::string> misfits_;
 };
 
 struct StationCase {
@@ -155,6 +200,8 @@ struct StationCase {
   bool burnPresentAtStart;
   std::function<void(FakeSlots&, SeenView&)> run;  // what happens, and what it must show
   std::chrono::milliseconds replugTimeout = 20s;
+  std::function<StationImage(LinkOpener&, const SlotDevice&)> chooseImage = {};
+  std::chrono::milliseconds unplugDebounce = 100ms;
 };
 
 class StationTest : public ::testing::TestWithParam<StationCase> {};
@@ -172,19 +219,27 @@ TEST_P(StationTest, BurnsWhatIsPlugged) {
   config.replugTimeout = c.replugTimeout;
   config.burnPresentAtStart = c.burnPresentAtStart;
   config.second = 1ms;
+  config.unplugDebounce = c.unplugDebounce;
+  config.chooseImage = c.chooseImage;
   Station station(
       config, slots,
       [&](const SlotDevice& d) {
-        return std::make_unique<ForwardingOpener>(slots.OpenerOf(d.key));
+        return std::make_unique<ForwardingOpener>(slots.OpenerOf(d.device));
       },
       view);
   view.stopStation = [&] { station.Stop(); };
+  view.totals = [&] { return station.CurrentTotals(); };
   std::thread running([&] { station.Run(); });
   slots.WaitUntilWatched();
   c.run(slots, view);
   station.Stop();
   running.join();
 }
+
+// The re-plug done between two looks of the station: it sees only another plug of the PLC.
+const auto kReplugUnseen = [](FakeSlots& s, SeenView& v) {
+  v.onPrompt = [&s](const std::string& device, const ReconnectPrompt&) { s.SwapUnseen(device); };
+};
 
 const auto kReplugAnswered = [](FakeSlots& s, SeenView& v) {
   v.onPrompt = [&s](const std::string& device, const ReconnectPrompt& p) {
@@ -208,7 +263,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ASSERT_TRUE(v.WaitForResults("usb:1-2", 1));
                       EXPECT_TRUE(v.results["usb:1-2"][0].result.ok)
                           << v.results["usb:1-2"][0].result.text;
-                      EXPECT_EQ(v.results["usb:1-2"][0].facts.slot, "usb:1-2");
+                      EXPECT_EQ(v.results["usb:1-2"][0].facts.slot, "A");
+                      EXPECT_EQ(v.results["usb:1-2"][0].facts.device, "usb:1-2");
                       EXPECT_GT(first.Counters().blocksAccepted, 0u);
                       s.Wake();
                       std::this_thread::sleep_for(50ms);
@@ -284,6 +340,103 @@ INSTANTIATE_TEST_SUITE_P(
                       s.Plug("usb:1-2", "VL");
                       ASSERT_TRUE(v.WaitForResults("usb:1-2", 1));
                       EXPECT_TRUE(v.results["usb:1-2"][0].result.stopped);
+                    }},
+        // A stop that comes while the plug is being taken, before its burn has begun: the burn
+        // ends as stopped, with its record, and the PLC is never opened.
+        StationCase{"stopped_while_the_plug_is_taken", "QN4", nullptr, false,
+                    [](FakeSlots& s, SeenView& v) {
+                      v.onChanged = [&v](const std::string&, SlotState state) {
+                        if (state == SlotState::Burning) v.stopStation();
+                      };
+                      PlcSim& plc = s.Plug("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 1));
+                      EXPECT_TRUE(v.results["/dev/ttyUSB0"][0].result.stopped);
+                      EXPECT_EQ(plc.Counters().dummyFrames + plc.Counters().probes, 0u);
+                      EXPECT_EQ(v.totals().stopped, 1);
+                      EXPECT_EQ(v.totals().failed, 0);
+                    }},
+        // The re-plug comes and goes between two looks: the PLC's new plug answers it.
+        StationCase{"replug_between_two_looks", "VL", kReplugUnseen, false,
+                    [](FakeSlots& s, SeenView& v) {
+                      s.Plug("usb:1-2", "VL");
+                      ASSERT_TRUE(v.WaitForResults("usb:1-2", 1));
+                      EXPECT_TRUE(v.results["usb:1-2"][0].result.ok)
+                          << v.results["usb:1-2"][0].result.text;
+                    }},
+        // A node reused by a new adapter after an unplug the station never saw is a new device.
+        StationCase{"reused_node_is_a_new_device", "QN4", nullptr, false,
+                    [](FakeSlots& s, SeenView& v) {
+                      s.Plug("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 1));
+                      PlcSim* next = s.SwapUnseen("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 2));
+                      EXPECT_TRUE(v.results["/dev/ttyUSB0"][1].result.ok);
+                      EXPECT_GT(next->Counters().blocksAccepted, 0u);
+                    }},
+        // A USB PLC that drops off the bus for a moment after its burn is the same device; gone
+        // for longer, it is a new plug.
+        StationCase{"usb_plc_back_within_debounce",
+                    "VL",
+                    kReplugAnswered,
+                    false,
+                    [](FakeSlots& s, SeenView& v) {
+                      s.Plug("usb:1-2", "VL");
+                      ASSERT_TRUE(v.WaitForResults("usb:1-2", 1));
+                      v.onPrompt = nullptr;
+                      s.Unplug("usb:1-2");
+                      s.WaitUntilSeen();
+                      s.Replug("usb:1-2");
+                      s.WaitUntilSeen();
+                      std::this_thread::sleep_for(500ms);  // past the debounce: time to go wrong
+                      EXPECT_EQ(v.results["usb:1-2"].size(), 1u) << "burned again";
+                      EXPECT_EQ(v.states["usb:1-2"].back(), SlotState::Ok);
+                      s.Unplug("usb:1-2");
+                      ASSERT_TRUE(v.WaitForState("usb:1-2", SlotState::Empty));
+                      v.onPrompt = [&s](const std::string& d, const ReconnectPrompt&) {
+                        s.SwapUnseen(d);
+                      };
+                      s.Replug("usb:1-2");
+                      ASSERT_TRUE(v.WaitForResults("usb:1-2", 2));
+                    },
+                    20s,
+                    {},
+                    200ms},
+        // A PLC no image is chosen for: a whole record, counted as refused with its model.
+        StationCase{"refused_plc_has_a_whole_record", "QN4", nullptr, false,
+                    [](FakeSlots& s, SeenView& v) {
+                      PlcSim& plc = s.Plug("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 1));
+                      const BurnRecord& r = v.results["/dev/ttyUSB0"][0];
+                      EXPECT_EQ(VerdictOf(r), BurnVerdict::Refused);
+                      EXPECT_EQ(r.model, "QN4");
+                      EXPECT_GT(r.startMs, 0u);
+                      EXPECT_GE(r.endMs, r.startMs);
+                      EXPECT_EQ(r.facts.slot, "A");
+                      EXPECT_EQ(r.facts.device, "/dev/ttyUSB0");
+                      EXPECT_EQ(v.totals().refused, 1);
+                      EXPECT_EQ(v.totals().failed, 0);
+                      EXPECT_EQ(v.states["/dev/ttyUSB0"].back(), SlotState::Refused);
+                      EXPECT_EQ(plc.Counters().bootErases, 0u);
+                    },
+                    20s,
+                    [](LinkOpener&, const SlotDevice&) {
+                      StationImage none;
+                      none.plc.firmware = Firmware::Application;
+                      none.plc.identifier = 0x13;
+                      none.plc.candidates = {*FindModel("QN4")};
+                      none.refusal = "no image for the QN4";
+                      return none;
+                    }},
+        // A slot entry that is no serial device is said once, however often the station looks.
+        StationCase{"misfit_said_once", "QN4", nullptr, false,
+                    [](FakeSlots& s, SeenView& v) {
+                      s.Misfit(0, "/dev/slot/plc-file", "not a serial device: a regular file");
+                      ASSERT_TRUE(v.WaitForMisfits(1));
+                      for (int look = 0; look < 2; ++look) {  // the second look has been taken
+                        s.Wake();
+                        s.WaitUntilSeen();
+                      }
+                      EXPECT_EQ(v.Misfits(), std::vector<std::string>{"/dev/slot/plc-file"});
                     }}),
     [](const auto& param) { return std::string(param.param.name); });
 

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -126,8 +128,13 @@ class StationBench {
                                   std::vector<std::string> more = {"--now"}, bool both = false) {
     std::vector<std::string> args{"--watch", Slot("a")};
     if (both) args.push_back(Slot("b"));
-    args.insert(args.end(), {"--image", Image(model), "--log", (root_ / "burns.jsonl").string()});
+    args.insert(args.end(), {"--image", Image(model)});
     args.insert(args.end(), more.begin(), more.end());
+    return StationWith(args);
+  }
+  // The station with these arguments and the log.
+  std::unique_ptr<CliRun> StationWith(std::vector<std::string> args) {
+    args.insert(args.end(), {"--log", (root_ / "burns.jsonl").string()});
     auto cli = std::make_unique<CliRun>(CliRun::Setup{.args = args});
     EXPECT_TRUE(cli->WaitForErr("plcburn-cli: station for", kLong)) << cli->Err();
     return cli;
@@ -140,6 +147,16 @@ class StationBench {
     more.insert(more.begin(), {"--model", model});
     sims_.push_back(std::make_unique<PlcsimProcess>(root_, name, more));
     for (const char* folder : folders) fs::create_symlink(sims_.back()->Path(), Link(name, folder));
+    return *sims_.back();
+  }
+  // plcsim plugged in as socket `name` of folder a in one step, replacing what was there: a node
+  // reused before the station saw the one before it go.
+  PlcsimProcess& PlugOver(const std::string& name, const std::string& model) {
+    sims_.push_back(std::make_unique<PlcsimProcess>(root_, name + "-over",
+                                                    std::vector<std::string>{"--model", model}));
+    const fs::path staged = root_ / (name + ".staged");
+    fs::create_symlink(sims_.back()->Path(), staged);
+    fs::rename(staged, Link(name));
     return *sims_.back();
   }
   PlcOnPty& PlugLasting(const std::string& name, const std::string& model) {
@@ -187,8 +204,11 @@ TEST(StationCli, SlotsFollowThePlugs) {
          EXPECT_TRUE(WaitUntil(kLong, [&] {
            return Lines(cli->Err(), bench.Link("plc1"), "empty");
          })) << cli->Err();
+         // The record names the slot as given, the device in it and the port opened.
          EXPECT_TRUE(WaitUntil(kLong, [&] {
-           return bench.Log().find("\"slot\":\"" + bench.Link("plc1") + "\"") != std::string::npos;
+           return bench.Log().find("\"port\":\"" + bench.Link("plc1") + "\",\"slot\":\"" +
+                                   bench.Slot("a") + "\",\"device\":\"/dev/pts/") !=
+                  std::string::npos;
          })) << bench.Log();
        }},
       {"a power-cycle model goes through with its pause, confirmed by the station",
@@ -286,6 +306,96 @@ TEST(StationCli, SlotsFollowThePlugs) {
          EXPECT_EQ(Lines(cli->Out(), bench.Link("plc1"), std::string(kMsgBurnStopped)), 1u)
              << cli->Out();
          EXPECT_NE(bench.Log().find("\"stopped\":true"), std::string::npos) << bench.Log();
+       }},
+      {"SIGTERM while a plug is being taken ends its burn as stopped, with its record",
+       [](StationBench& bench) {
+         // With --images the PLC is identified first: the stop comes in the middle of that.
+         auto cli = bench.StationWith(
+             {"--watch", bench.Slot("a"), "--images", bench.Root().string(), "--now"});
+         PlcsimProcess& plc = bench.Plug("plc1", "QN4", {"--line-rate"});
+         ASSERT_TRUE(
+             WaitUntil(kLong, [&] { return Lines(cli->Err(), bench.Link("plc1"), "burning"); }));
+         const auto stopped = Clock::now();
+         cli->Signal(SIGTERM);
+         ASSERT_TRUE(cli->WaitExit(kLong));
+         EXPECT_LT(Clock::now() - stopped, milliseconds(1500));
+         EXPECT_EQ(cli->ExitStatus(), 143);
+         EXPECT_EQ(Lines(cli->Out(), bench.Link("plc1"), std::string(kMsgBurnStopped)), 1u)
+             << cli->Out();
+         EXPECT_NE(bench.Log().find("\"stopped\":true"), std::string::npos) << bench.Log();
+         EXPECT_TRUE(plc.Saved().empty());
+       }},
+      {"a node reused before the station saw the one before go is a new PLC, burned",
+       [](StationBench& bench) {
+         auto cli = bench.Station("QN4");
+         PlcsimProcess& first = bench.Plug("plc1", "QN4");
+         ExpectBurned(*cli, bench, first, bench.Link("plc1"), "QN4");
+         // Its terminal has gone, its link has not: nothing told the station. The next PLC's
+         // terminal (likely the same number) takes the link's place in one step.
+         PlcsimProcess& next = bench.PlugOver("plc1", "QN4");
+         ASSERT_TRUE(
+             WaitUntil(kLong, [&] { return Lines(cli->Out(), bench.Link("plc1"), kOk) == 2; }))
+             << cli->Out() << cli->Err();
+         ASSERT_TRUE(next.Exited(kLong));
+         EXPECT_EQ(next.Saved(), Bytes(bench.Image("QN4")));
+       }},
+      {"a slot's folder deleted and made again is watched again",
+       [](StationBench& bench) {
+         auto cli = bench.Station("QN4");
+         PlcsimProcess& first = bench.Plug("plc1", "QN4");
+         ExpectBurned(*cli, bench, first, bench.Link("plc1"), "QN4");
+         fs::remove_all(bench.Root() / "a");  // as udev takes /dev/serial/by-path with the last
+         ASSERT_TRUE(WaitUntil(kLong, [&] {
+           return Lines(cli->Err(), bench.Link("plc1"), "empty");
+         })) << cli->Err();
+         fs::create_directory(bench.Root() / "a");
+         PlcsimProcess& second = bench.Plug("plc2", "QN4");
+         ExpectBurned(*cli, bench, second, bench.Link("plc2"), "QN4");
+       }},
+      {"an entry that is no serial device is said once and never opened",
+       [](StationBench& bench) {
+         std::ofstream(bench.Link("plc-file")) << "";
+         ASSERT_EQ(::mkfifo(bench.Link("plc-fifo").c_str(), 0600), 0);
+         auto cli = bench.Station("QN4", {"--now", "--json"});
+         PlcsimProcess& plc = bench.Plug("plc1", "QN4");  // the station looks again and again
+         ASSERT_TRUE(plc.Exited(kLong));
+         ASSERT_TRUE(WaitUntil(
+             kLong, [&] { return cli->Out().find("\"event\":\"result\"") != std::string::npos; }));
+         for (const char* name : {"plc-file", "plc-fifo"}) {
+           const std::string said = "plcburn-cli: " + bench.Link(name) + " (slot ";
+           std::size_t times = 0;
+           for (std::size_t at = cli->Err().find(said); at != std::string::npos;
+                at = cli->Err().find(said, at + 1))
+             ++times;
+           EXPECT_EQ(times, 1u) << cli->Err();
+
+           EXPECT_NE(cli->Out().find("{\"event\":\"misfit\",\"port\":\"" + bench.Link(name) + "\""),
+                     std::string::npos)
+               << cli->Out();
+         }
+         EXPECT_EQ(fs::file_size(bench.Link("plc-file")), 0u);
+         EXPECT_EQ(bench.Log().find("plc-f"), std::string::npos) << bench.Log();
+       }},
+      {"--json gives each burn's events as a one-shot burn does, with slot and device",
+       [](StationBench& bench) {
+         auto cli = bench.Station("QN4", {"--now", "--json"});
+         PlcsimProcess& plc = bench.Plug("plc1", "QN4");
+         ASSERT_TRUE(plc.Exited(kLong));
+         ASSERT_TRUE(WaitUntil(
+             kLong, [&] { return cli->Out().find("\"event\":\"result\"") != std::string::npos; }));
+         std::vector<std::string> events;
+         std::istringstream lines(cli->Out());
+         const std::string from = "\"port\":\"" + bench.Link("plc1") + "\",\"slot\":\"" +
+                                  bench.Slot("a") + "\",\"device\":\"/dev/pts/";
+         for (std::string line; std::getline(lines, line);) {
+           EXPECT_NE(line.find(from), std::string::npos) << line;
+           events.push_back(line.substr(10, line.find('"', 10) - 10));
+         }
+         ASSERT_FALSE(events.empty());
+         EXPECT_EQ(events.front(), "phase");
+         EXPECT_EQ(events.back(), "result") << "the result is last";
+         for (const char* kind : {"progress", "message"})
+           EXPECT_NE(std::find(events.begin(), events.end(), kind), events.end()) << kind;
        }},
   };
   for (const auto& c : cases) {

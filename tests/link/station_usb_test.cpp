@@ -37,15 +37,15 @@ constexpr char kFailed[] = "Firmware update is FAILED";
 class SeenWatch : public SlotWatch {
  public:
   explicit SeenWatch(std::unique_ptr<SlotWatch> inner) : inner_(std::move(inner)) {}
-  std::vector<SlotDevice> Present() override {
-    std::vector<SlotDevice> found = inner_->Present();
+  SlotLook Look() override {
+    SlotLook look = inner_->Look();
     std::lock_guard lock(mutex_);
-    std::erase_if(found, [&](const SlotDevice& d) { return !ready_.contains(d.port); });
+    std::erase_if(look.devices, [&](const SlotDevice& d) { return !ready_.contains(d.port); });
     seen_.clear();
-    for (const SlotDevice& d : found) seen_.push_back(d.port);
+    for (const SlotDevice& d : look.devices) seen_.push_back(d.port);
     looked_ = true;
     wake_.notify_all();
-    return found;
+    return look;
   }
   void Ready(const std::string& port, bool ready) {
     {
@@ -91,20 +91,20 @@ struct Event {
 
 class SeenView : public StationView {
  public:
-  void Changed(const std::string& device, SlotState state, std::string_view note) override {
+  void Changed(const DeviceLabel& who, SlotState state, std::string_view note) override {
     std::lock_guard lock(mutex_);
-    events.push_back({device, state, std::string(note), Clock::now()});
-    last_[device] = state;
+    events.push_back({who.port, state, std::string(note), Clock::now()});
+    last_[who.port] = state;
     int busy = 0;
     for (const auto& [d, s] : last_) busy += s == SlotState::Burning || s == SlotState::Replug;
     mostAtOnce = std::max(mostAtOnce, busy);
     wake_.notify_all();
   }
-  void Message(const std::string&, std::string_view, std::string_view) override {}
-  void Prompt(const std::string& device, const ReconnectPrompt&) override {
-    if (onPrompt) onPrompt(device);
+  void Message(const DeviceLabel&, std::string_view, std::string_view) override {}
+  void Prompt(const DeviceLabel& who, const ReconnectPrompt&) override {
+    if (onPrompt) onPrompt(who.port);
   }
-  void Result(const std::string&, const BurnRecord&) override {}
+  void Result(const DeviceLabel&, const BurnRecord&) override {}
 
   // Until `device` is in `state` with a note that begins with `note`.
   bool WaitFor(const std::string& device, SlotState state, const std::string& note = "") {
@@ -180,13 +180,17 @@ struct Bench {
     watch->Ready(Port(port), false);
     plcs.at(port)->Unplug();
   }
-  // As a hand does it: out, seen gone by the station, and back in.
+  // As a hand does it: out, seen gone by the station, and back in; or so quickly that the
+  // station does not look in between.
   void Replug(int port) {
     Unplug(port);
-    EXPECT_TRUE(watch->WaitSeen(Port(port), false));
+    if (!quickHands) {
+      EXPECT_TRUE(watch->WaitSeen(Port(port), false));
+    }
     plcs.at(port)->Plug(nextDevnum++);
     watch->Ready(Port(port), true);
   }
+  bool quickHands = false;
   bool Burned(int port, std::size_t length) {
     return plcs.at(port)->Inspect([&](const PlcSim& sim) {
       return sim.TransferComplete() && sim.ReceivedImage().size() >= length;
@@ -224,6 +228,23 @@ TEST(StationUsb, BurnsEachPlcPluggedIntoAPort) {
          ASSERT_TRUE(b.view.WaitFor(b.Port(3), SlotState::Ok, kSuccess)) << b.view.Shown();
          EXPECT_EQ(b.view.Starts(b.Port(1)), 1);
          EXPECT_EQ(b.view.Starts(b.Port(2)), 1);
+       }},
+      {"a re-plug between two looks of the station answers the prompt",
+       [&](Bench& b) {
+         b.quickHands = true;
+         b.Plug(1);
+         ASSERT_TRUE(b.view.WaitFor(b.Port(1), SlotState::Ok, kSuccess)) << b.view.Shown();
+         EXPECT_TRUE(b.Burned(1, length));
+       }},
+      {"a PLC that drops off the bus for a moment after its burn is not burned again",
+       [&](Bench& b) {
+         b.Plug(1);
+         ASSERT_TRUE(b.view.WaitFor(b.Port(1), SlotState::Ok, kSuccess)) << b.view.Shown();
+         b.quickHands = true;
+         b.Replug(1);  // a restart: gone and back within the debounce
+         b.Plug(2);    // whose whole burn is time enough for a second burn of the first
+         ASSERT_TRUE(b.view.WaitFor(b.Port(2), SlotState::Ok, kSuccess)) << b.view.Shown();
+         EXPECT_EQ(b.view.Starts(b.Port(1)), 1) << b.view.Shown();
        }},
       {"an unplug mid-transfer fails that PLC only, within a second",
        [&](Bench& b) {

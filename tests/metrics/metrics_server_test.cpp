@@ -35,7 +35,7 @@ class Endpoint : public ::testing::TestWithParam<EndpointCase> {};
 
 TEST_P(Endpoint, AnswersEveryClientAsItShould) {
   const EndpointCase& c = GetParam();
-  StationMetrics metrics({"0.2.0", "VL.bin", "ab"});
+  StationMetrics metrics({"0.2.0", {{"VL.bin", "ab"}}});
   metrics.AddSlot("s1");
   MetricsServer server(metrics);
   ASSERT_TRUE(server.Start({"127.0.0.1", 0})) << server.Error();
@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Requests, Endpoint, ::testing::Values(
 // clang-format on
 
 TEST(MetricsServerStart, SaysWhyAnAddressCannotBeServed) {
-  StationMetrics metrics({"0.2.0", "VL.bin", "ab"});
+  StationMetrics metrics({"0.2.0", {{"VL.bin", "ab"}}});
   MetricsServer first(metrics), second(metrics), third(metrics);
   ASSERT_TRUE(first.Start({"127.0.0.1", 0}));
   const std::string taken = "127.0.0.1:" + std::to_string(first.Port());

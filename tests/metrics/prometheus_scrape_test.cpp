@@ -53,7 +53,7 @@ TEST(Prometheus, ScrapesTheBurnsOfAStation) {
   const auto folder =
       std::filesystem::temp_directory_path() / ("plcburn-prometheus-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
-  StationMetrics metrics({"0.2.0", "VL_test.bin", std::string(64, 'c')});
+  StationMetrics metrics({"0.2.0", {{"VL_test.bin", std::string(64, 'c')}}});
   MetricsServer station(metrics), spare(metrics);
   ASSERT_TRUE(station.Start({"127.0.0.1", 0}) && spare.Start({"127.0.0.1", 0}));
   const int port = spare.Port();  // Prometheus's, once this server lets go of it

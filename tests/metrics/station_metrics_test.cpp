@@ -11,12 +11,16 @@
 namespace plcburn {
 namespace {
 
-// A burn that ended in a slot ("ok", "stopped" or the step that failed), or a slot's new state.
+// A burn that ended in a slot ("ok", "stopped" or the step that failed), a slot's new state
+// (of its `device`, where one is named), another image burned, or records lost.
 struct Feed {
   std::string slot, model, end;
   std::uint64_t ms = 0;
   std::uint32_t resent = 0;
   std::optional<SlotState> state = {};
+  std::string device = {};
+  std::optional<BuildImage> image = {};
+  std::uint64_t lost = 0;
 };
 
 struct ExpositionCase {
@@ -30,10 +34,14 @@ class Exposition : public ::testing::TestWithParam<ExpositionCase> {};
 
 TEST_P(Exposition, ShowsWhatTheRecordsSay) {
   const ExpositionCase& c = GetParam();
-  StationMetrics metrics({"0.2.0", "VL_v189.bin", "ab12"});
+  StationMetrics metrics({"0.2.0", {{"VL_v189.bin", "ab12"}}});
+  std::uint64_t lost = 0;
+  metrics.CountRecordsLostFrom([&] { return lost; });
   for (const Feed& f : c.feeds) {
-    if (f.state) metrics.SetSlotState(f.slot, *f.state);
-    if (f.state) continue;
+    lost += f.lost;
+    if (f.image) metrics.AddImage(*f.image);
+    if (f.state) metrics.SetDeviceState(f.slot, f.device, *f.state);
+    if (f.state || f.image || f.lost > 0) continue;
     BurnRecord r;
     r.model = f.model;
     r.result.ok = f.end == "ok";
@@ -79,6 +87,21 @@ INSTANTIATE_TEST_SUITE_P(Records, Exposition, ::testing::Values(
                     R"(plcburn_block_retries_total{slot="a"} 7)",
                     R"(plcburn_block_retries_total{slot="b"} 0)"},
                    {R"(plcburn_slot_state{slot="a",state="burning"})"}},
+    ExpositionCase{"a_slot_shows_its_device_most_in_need",
+                   {{"s", "", "", 0, 0, SlotState::Ok, "/dev/ttyUSB0"},
+                    {"s", "", "", 0, 0, SlotState::Failed, "/dev/ttyUSB1"},
+                    {"t", "", "", 0, 0, SlotState::Burning, "usb:1-2"},
+                    {"t", "", "", 0, 0, SlotState::Empty, "usb:1-2"}},
+                   {R"(plcburn_slot_state{slot="s",state="failed"} 1)",
+                    R"(plcburn_slot_state{slot="t",state="empty"} 1)"},
+                   {R"(plcburn_slot_state{slot="s",state="ok"})"}},
+    ExpositionCase{"every_image_and_the_records_lost",
+                   {{"", "", "", 0, 0, {}, "", BuildImage{"QN4_v2.bin", "cd34"}},
+                    {"", "", "", 0, 0, {}, "", BuildImage{"VL_v189.bin", "ab12"}},
+                    {"", "", "", 0, 0, {}, "", {}, 2}, {"", "", "", 0, 0, {}, "", {}, 1}},
+                   {R"(plcburn_build_info{version="0.2.0",image="QN4_v2.bin",image_sha256="cd34"} 1)",
+                    R"(plcburn_build_info{version="0.2.0",image="VL_v189.bin",image_sha256="ab12"} 1)",
+                    "plcburn_records_lost_total 3"}, {}},
     ExpositionCase{"label_values_escaped", {{"C:\\p\\\"x\"\nend", "VL", "ok"}},
                    {R"(plcburn_burns_total{model="VL",slot="C:\\p\\\"x\"\nend",result="ok"} 1)"}, {}}),
     [](const auto& param) { return std::string(param.param.name); });

@@ -22,6 +22,7 @@ needs='plcburn-cli||/etc/plcburn/trusted-keys||
 --images||/srv/firmware||
 --trusted-key||/etc/plcburn/plant.pub /srv/firmware/plant.pub||
 --replug-timeout||||
+--unplug-debounce||||
 --now||||
 --json||||
 --metrics|AF_INET AF_INET6 AF_UNIX|||'

@@ -72,10 +72,14 @@ TEST(CliOptions, ParsesAndRefuses) {
       {{"--watch", "USB", "--port", "a"},
        false,
        "--watch and --port exclude each other: the slots name the ports"},
-      {{"--now"}, false, "--now and --replug-timeout belong to --watch"},
+      {{"--now"}, false, "--now, --replug-timeout and --unplug-debounce belong to --watch"},
       {{"--watch", "USB", "--replug-timeout", "0"},
        false,
        "--replug-timeout needs a number of seconds from 1 to 3600, not 0"},
+      {{"--watch", "USB", "--unplug-debounce", "0.5"}, true, ""},
+      {{"--watch", "USB", "--unplug-debounce", "2s"},
+       false,
+       "--unplug-debounce needs a number of seconds from 0 to 60, not 2s"},
   };
   for (const Case& c : cases) {
     const ParsedCli parsed = ParseCli(c.args);

@@ -1,6 +1,5 @@
 #pragma once
-// SHA-256 of an image file's bytes, from the system's cryptography: OpenSSL's libcrypto on
-// Linux, CNG on Windows.
+// SHA-256 of an image file's bytes (and of the burn log's lines), from libgcrypt.
 
 #include <cstdint>
 #include <span>
@@ -8,7 +7,7 @@
 
 namespace plcburn {
 
-// Lower-case hex, as sha256sum prints it; empty if the system could not hash.
+// Lower-case hex, as sha256sum prints it.
 std::string Sha256Hex(std::span<const std::uint8_t> bytes);
 
 }  // namespace plcburn

@@ -1,0 +1,18 @@
+# libgcrypt, the one cryptography library: signatures (trust/) and SHA-256 (record/). Static on
+# Windows, so that the programs need no DLL beside them; libgpg-error there needs Winsock.
+if(WIN32)
+  set(gcrypt_names libgcrypt.a)
+  set(gpg_error_names libgpg-error.a)
+else()
+  set(gcrypt_names gcrypt)
+  set(gpg_error_names gpg-error)
+endif()
+find_path(GCRYPT_INCLUDE_DIR gcrypt.h REQUIRED)
+find_library(GCRYPT_LIBRARY NAMES ${gcrypt_names} REQUIRED)
+find_library(GPG_ERROR_LIBRARY NAMES ${gpg_error_names} REQUIRED)
+add_library(plcburn_gcrypt INTERFACE)
+target_include_directories(plcburn_gcrypt SYSTEM INTERFACE ${GCRYPT_INCLUDE_DIR})
+target_link_libraries(plcburn_gcrypt INTERFACE ${GCRYPT_LIBRARY} ${GPG_ERROR_LIBRARY})
+if(WIN32)
+  target_link_libraries(plcburn_gcrypt INTERFACE ws2_32)
+endif()

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/port_name.h"
 #include "core/result_codes.h"
 #include "core/stopped_burn.h"
 #include "core/version.h"
@@ -18,10 +19,6 @@ namespace {
 
 constexpr std::string_view kError = "ERROR";
 constexpr std::string_view kInformation = "Information";
-
-bool IsDevicePath(const std::string& port) {
-  return port.find('/') != std::string::npos;
-}
 
 std::uint64_t SystemClockMs() {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -186,8 +183,8 @@ class Burn {
     record_.version = kVersion;
     record_.model = model_.name;
     const std::string port = s_.selection.ComPort();
-    record_.usb = model_.IsUsb() && !IsDevicePath(port);
-    record_.port = record_.usb ? "USB" : port;
+    record_.usb = OverUsb(port);
+    record_.port = port;
     record_.startMs = WallMs();
     startedMs_ = SteadyMs();
     errorsAtStart_ = s_.state.totalErrCounter.load();
@@ -223,11 +220,15 @@ class Burn {
     outcome_ = {ok, record_.result.stopped, std::string(caption), std::string(text), record_};
   }
 
+  // A USB model's port names its USB interface, or a serial port it answers on as well (a
+  // CDC-ACM device, a simulator); other models always talk over a serial port.
+  bool OverUsb(const std::string& port) const { return model_.IsUsb() && NamesUsbInterface(port); }
+
   bool OpenLink() {
     // The window may have changed the port since the last open.
     port_ = s_.selection.ComPort();
-    const bool usb = model_.IsUsb() && !IsDevicePath(port_);
-    record_.port = usb ? "USB" : port_;
+    const bool usb = OverUsb(port_);
+    record_.port = port_;
     record_.usb = usb;
     OpenResult opened = usb ? s_.opener.OpenUsb() : s_.opener.OpenCom(port_);
     openFailure_ = opened.reason;
@@ -245,7 +246,7 @@ class Burn {
   }
 
   std::string CannotOpenMessage() const {
-    const std::string name = model_.IsUsb() && !IsDevicePath(port_) ? "USB" : port_;
+    const std::string name = OverUsb(port_) ? std::string(kUsbPort) : port_;
     std::string text = "CANNOT open " + name + " Port!!!";
     if (!openFailure_.empty()) text += "\n" + openFailure_;
     return text;

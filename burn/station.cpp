@@ -110,7 +110,7 @@ class Station::Unit : public Operator, public BurnJournal {
   }
 
   void ChooseAndBurn() {
-    RefusedBurn refused{recording_.facts, at_.usb ? "USB" : at_.port, at_.usb};
+    RefusedBurn refused{recording_.facts, at_.port, at_.usb};
     refused.startMs = WallClockMs();
     const auto began = StationClock::now();
     StationImage chosen = st_.config_.chooseImage(identifying_, at_);

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <thread>
 
+#include "core/port_name.h"
 #include "link/slot_watch.h"
 #include "link/usb_boundary.h"
 #include "link/usb_lookup.h"
@@ -32,7 +33,7 @@ namespace plcburn {
 
 namespace {
 
-constexpr std::string_view kUsbSlot = "USB";
+constexpr std::string_view kUsbSlot = kUsbPort;
 
 bool HasGlob(std::string_view text) {
   return text.find_first_of("*?[") != std::string_view::npos;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/port_name.h"
 #include "link/port_list.h"
 #include "link/slot_watch.h"
 
@@ -105,7 +106,7 @@ class Win32SlotWatch final : public SlotWatch {
 }  // namespace
 
 std::string SlotProblem(const std::string& slot) {
-  if (slot == "USB") return "slot USB: a station watches COM ports only on Windows for now";
+  if (slot == kUsbPort) return "slot USB: a station watches COM ports only on Windows for now";
   if (slot.size() < 4 || !Matches("COM?*", slot.c_str()))
     return "slot " + slot + ": give a COM port (COM5) or a pattern of them (COM*)";
   return {};

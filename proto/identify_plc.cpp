@@ -7,6 +7,7 @@
 #include "core/burn_record.h"
 #include "core/burn_state.h"
 #include "core/catalogue.h"
+#include "core/port_name.h"
 #include "core/result_codes.h"
 #include "proto/app_steps.h"
 #include "proto/boot_steps.h"
@@ -214,7 +215,7 @@ PlcIdentity IdentifyPlc(Link& link, bool usb) {
 }
 
 PlcIdentity IdentifyPort(LinkOpener& opener, const std::string& port) {
-  const bool usb = port == "USB";
+  const bool usb = NamesUsbInterface(port);
   OpenResult opened = usb ? opener.OpenUsb() : opener.OpenCom(port);
   if (!opened.link) {
     PlcIdentity none;

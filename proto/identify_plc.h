@@ -40,7 +40,8 @@ struct PlcIdentity {
 // Identifies the PLC on an open link: `usb` for the PLC's USB interface, else a serial line.
 PlcIdentity IdentifyPlc(Link& link, bool usb);
 
-// Opens `port` ("USB" for the USB interface), identifies the PLC and closes the port again.
+// Opens `port` (the USB interface where its name says so), identifies the PLC and closes the
+// port again.
 PlcIdentity IdentifyPort(LinkOpener& opener, const std::string& port);
 
 // "application", "boot loader" or "nothing".

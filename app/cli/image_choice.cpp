@@ -11,6 +11,7 @@
 #include "app/cli/image_file.h"
 #include "burn/refused_burn.h"
 #include "core/catalogue.h"
+#include "core/port_name.h"
 
 namespace plcburn {
 
@@ -111,7 +112,7 @@ ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const
 
 void ReportRefusal(const std::string& port, const ImageChoice& choice, const RecordFacts& facts,
                    std::uint64_t startMs, BurnJournal* log, JsonEvents* events) {
-  RefusedBurn refused{facts, port, port == "USB", choice.plc, choice.refusal};
+  RefusedBurn refused{facts, port, NamesUsbInterface(port), choice.plc, choice.refusal};
   refused.startMs = startMs;
   refused.endMs = WallClockMs();
   refused.durationMs = refused.endMs > startMs ? refused.endMs - startMs : 0;

@@ -58,17 +58,6 @@ bool StdinIsTerminal() {
 #endif
 }
 
-// A serial port named for a USB model is opened as that port, never replaced by the USB lookup.
-// Windows offers no path form the burn would take for a serial port, so there it is refused.
-std::optional<std::string> PortForUsbModel(const std::string& port) {
-  if (port == "USB" || port.find('/') != std::string::npos) return port;
-#ifdef _WIN32
-  return std::nullopt;
-#else
-  return plcburn::SerialDevicePath(port);
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,17 +121,8 @@ int main(int argc, char** argv) {
     if (const auto refusal = promptRefusal(model)) return UsageError(*refusal);
   }
 
-  std::vector<std::string> ports;
-  for (const std::string& given : options.ports) {
-    // With --images the model, and so the kind of port, is known once the PLC has answered.
-    const std::optional<std::string> port =
-        model.IsUsb() && !imagesByModel ? PortForUsbModel(given) : given;
-    if (!port) {
-      return UsageError("the " + std::string(model.name) + " is reached over USB: " + given +
-                        " is a serial port; give --port USB or leave --port out");
-    }
-    ports.push_back(*port);
-  }
+  // A port is opened as what its name says, whatever the model: USB, or a serial port.
+  std::vector<std::string> ports = options.ports;
   if (ports.empty()) ports.push_back(portList.empty() ? std::string() : portList.front());
 
   // Every burn's record goes to one log; a log that cannot be written only warns.
@@ -212,7 +192,6 @@ int main(int argc, char** argv) {
       portImage = c.bytes;
       portFacts = {facts.host, std::filesystem::path(c.path).filename().string(),
                    Sha256Hex(c.bytes)};
-      if (ModelAt(portRow).IsUsb()) port = PortForUsbModel(port).value_or(port);
     }
     const ModelRules& portModel = ModelAt(portRow);
     burns.push_back(std::make_unique<PortBurn>(port, portRow, portImage, log ? &*log : nullptr,

@@ -19,6 +19,7 @@
 #include "app/station_metrics_view.h"
 #include "burn/station.h"
 #include "core/message_help.h"
+#include "core/port_name.h"
 #include "core/utf8_text.h"
 #include "core/version.h"
 #include "link/slot_watch.h"
@@ -224,7 +225,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   const ModelRules& model = ModelAt(modelRow);
   for (const std::string& slot : options.watch) {
     std::string problem = SlotProblem(slot);
-    if (problem.empty() && slot == "USB" && options.images.empty() && !model.IsUsb())
+    if (problem.empty() && slot == kUsbPort && options.images.empty() && !model.IsUsb())
       problem = "slot USB: the " + std::string(model.name) + " is not reached over USB";
     if (!problem.empty()) {
       std::fprintf(stderr, "plcburn-cli: %s\n", problem.c_str());
@@ -314,7 +315,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   if (!options.images.empty()) {
     config.chooseImage = [dir = options.images, &metrics](LinkOpener& opener,
                                                           const SlotDevice& device) {
-      ImageChoice choice = ChooseImageForPlc(opener, device.usb ? "USB" : device.port, dir);
+      ImageChoice choice = ChooseImageForPlc(opener, device.port, dir);
       StationImage chosen;
       chosen.plc = choice.plc;
       chosen.refusal = choice.refusal;

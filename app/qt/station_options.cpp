@@ -6,6 +6,7 @@
 #include "app/cli/image_file.h"
 #include "app/cli/image_trust.h"
 #include "core/catalogue.h"
+#include "core/port_name.h"
 #include "link/slot_watch.h"
 #include "metrics/metrics_address.h"
 #include "record/host_name.h"
@@ -61,7 +62,7 @@ ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t
   const ModelRules& model = ModelAt(setup.modelRow);
   for (const std::string& slot : o.watch) {
     std::string problem = SlotProblem(slot);
-    if (problem.empty() && slot == "USB" && !model.IsUsb())
+    if (problem.empty() && slot == kUsbPort && !model.IsUsb())
       problem = "slot USB: the " + std::string(model.name) + " is not reached over USB";
     if (!problem.empty()) return {std::nullopt, problem};
   }

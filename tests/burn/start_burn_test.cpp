@@ -246,6 +246,8 @@ TEST(StartBurn, EndsWithoutALinkChangeOnlyTheSeconds) {
        "The file holds NO data to send: the PLC would be erased and nothing written"},
       {"QN4", 5000, true, "COM9", "CANNOT open COM9 Port!!!"},
       {"VL", 5000, true, "USB", "CANNOT open USB Port!!!"},
+      // A USB model's serial port is opened as that port, never replaced by the USB lookup.
+      {"VL", 5000, true, "COM5", "CANNOT open COM5 Port!!!"},
   };
   for (const Case& c : cases) {
     Bench b(c.model, c.length, {}, c.port);

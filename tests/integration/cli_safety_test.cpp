@@ -183,7 +183,7 @@ TEST(CliSafety, BadInputIsRefusedBeforeThePlcSeesAByte) {
        "--image given twice"},
       {"serial port name for a USB model: that port, not the USB lookup",
        "--image {VL_v1_good.bin} --port ttyplcburn-absent --yes", 1,
-       "ERROR: CANNOT open /dev/ttyplcburn-absent Port!!!", "no such device"},
+       "ERROR: CANNOT open ttyplcburn-absent Port!!!", "no such device"},
       {"the program's own terminal by its path", "--image {QN4_v1_good.bin} --port {port}", 1,
        "ERROR: CANNOT open /dev/pts/", "terminal this program runs in", Input::DevNull, true},
       {"the program's own terminal as tty", "--image {QN4_v1_good.bin} --port tty", 1,

@@ -109,8 +109,8 @@ inline std::vector<std::uint8_t> Image(std::size_t n) {
 
 // One burn of `model` against an in-process simulated PLC.
 struct Bench {
-  Bench(const char* model, std::size_t imageLength, SimOptions options = {},
-        std::string port = "ttyS9")
+  // The port defaults to the model's own: USB for a USB model, else a serial port.
+  Bench(const char* model, std::size_t imageLength, SimOptions options = {}, std::string port = {})
       : row(*FindModel(model)),
         sim(row, std::move(options)),
         opener(sim, clock),
@@ -118,7 +118,7 @@ struct Bench {
         image(bytes),
         selection(row),
         ui(state, clock) {
-    selection.SetComPort(port);
+    selection.SetComPort(!port.empty() ? port : ModelAt(row).IsUsb() ? "USB" : "ttyS9");
   }
 
   void Run(LinkOpener* use = nullptr, BurnControl* control = nullptr,

@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/common/station_metrics_view.h"
 #include "burn/start_burn.h"
 #include "core/memory_image.h"
 #include "link/serial_link.h"
-#include "metrics/metrics_journal.h"
 #include "metrics/metrics_server.h"
 #include "res/builtin_image.h"
 
@@ -280,10 +280,19 @@ RunResult ScrapedBurn(const std::string& plcsim, const std::string& model, long&
     std::fprintf(stderr, "%s\n", server.Error().c_str());
     return {};
   }
-  MetricsJournal journal(metrics, "bench");
-  BurnRecording recording{journal, {}};
+  // Fed as a station feeds them: the burn's state, then its record once it has ended.
+  StationMetricsView view(nullptr, &metrics);
+  const DeviceLabel bench{"bench", "bench", "bench"};
+  struct Kept : BurnJournal {
+    BurnRecord record;
+    void Keep(const BurnRecord& r) override { record = r; }
+  } kept;
+  BurnRecording recording{kept, {}};
   Scraper scraper(server.Port());
+  view.Changed(bench, SlotState::Burning, {});
   RunResult r = Burn(plcsim, model, true, &recording);
+  view.Result(bench, kept.record);
+  view.Changed(bench, EndedState(VerdictOf(kept.record)), {});
   scrapes = scraper.Scrapes();
   return r;
 }

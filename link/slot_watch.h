@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/catalogue.h"
+
 namespace plcburn {
 
 struct SlotDevice {
@@ -45,6 +47,9 @@ struct SlotLook {
 // Why a slot can never match a device (a usage error), or empty when it is usable. A slot that
 // matches nothing yet is usable: the station waits for it.
 std::string SlotProblem(const std::string& slot);
+// The same for a station burning `model` (none: each PLC's model is found as it is plugged):
+// the USB slot serves only a model reached over USB.
+std::string SlotProblemFor(const std::string& slot, const ModelRules* model);
 
 class SlotWatch {
  public:

@@ -6,16 +6,12 @@
 #include <fcntl.h>
 #include <glob.h>
 #include <libudev.h>
-#include <libusb.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -25,145 +21,16 @@
 #include <thread>
 
 #include "core/port_name.h"
+#include "link/serial_entry_linux.h"
+#include "link/slot_paths.h"
 #include "link/slot_watch.h"
-#include "link/usb_boundary.h"
-#include "link/usb_lookup.h"
+#include "link/usb_presence_linux.h"
 
 namespace plcburn {
 
 namespace {
 
 constexpr std::string_view kUsbSlot = kUsbPort;
-
-bool HasGlob(std::string_view text) {
-  return text.find_first_of("*?[") != std::string_view::npos;
-}
-
-std::string Folder(const std::string& slot) {
-  return std::filesystem::path(slot).parent_path().string();
-}
-
-// The USB PLCs present: each port path with the device number of what is plugged there now, as
-// libusb's hotplug callbacks report them. A PLC unplugged and plugged again between two looks
-// comes back with a new device number.
-class UsbPresence {
- public:
-  explicit UsbPresence(int wakeFd) : wakeFd_(wakeFd) {
-    if (libusb_init(&ctx_) != LIBUSB_SUCCESS) {
-      ctx_ = nullptr;
-      return;
-    }
-    if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) return;
-    if (libusb_hotplug_register_callback(
-            ctx_,
-            static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
-                                              LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
-            LIBUSB_HOTPLUG_ENUMERATE, kUsbVendor, kUsbProduct, LIBUSB_HOTPLUG_MATCH_ANY,
-            &UsbPresence::OnHotplug, this, &callback_) != LIBUSB_SUCCESS)
-      return;
-    hotplug_ = true;
-    events_ = std::thread([this] {
-      while (running_) libusb_handle_events_completed(ctx_, nullptr);
-    });
-  }
-  ~UsbPresence() {
-    if (hotplug_) {
-      running_ = false;
-      libusb_hotplug_deregister_callback(ctx_, callback_);
-      libusb_interrupt_event_handler(ctx_);
-      events_.join();
-    }
-    if (ctx_ != nullptr) libusb_exit(ctx_);
-  }
-  // Without hotplug the station looks again every second.
-  bool Hotplug() const { return hotplug_; }
-
-  // Port path -> device number.
-  std::map<std::string, int> Ports() {
-    if (!hotplug_) return Listed();
-    std::lock_guard lock(mutex_);
-    return ports_;
-  }
-
- private:
-  static int OnHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
-                       void* self) {
-    auto* me = static_cast<UsbPresence*>(self);
-    const std::string port = PortOf(device);
-    const int number = libusb_get_device_address(device);
-    {
-      std::lock_guard lock(me->mutex_);
-      if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
-        me->ports_[port] = number;
-      } else if (auto it = me->ports_.find(port); it != me->ports_.end() && it->second == number) {
-        me->ports_.erase(it);  // not the one that has already taken its place
-      }
-    }
-    const std::uint64_t one = 1;
-    (void)!write(me->wakeFd_, &one, sizeof one);
-    return 0;
-  }
-
-  static std::string PortOf(libusb_device* device) {
-    std::uint8_t ports[8];
-    const int count = libusb_get_port_numbers(device, ports, sizeof ports);
-    return UsbPortPathName(libusb_get_bus_number(device), ports, count < 0 ? 0 : count);
-  }
-
-  std::map<std::string, int> Listed() {
-    std::map<std::string, int> found;
-    if (ctx_ == nullptr) return found;
-    libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(ctx_, &list);
-    for (ssize_t i = 0; i < count; ++i) {
-      libusb_device_descriptor desc{};
-      if (libusb_get_device_descriptor(list[i], &desc) == LIBUSB_SUCCESS &&
-          MatchesUsbMarker(desc.idVendor, desc.idProduct))
-        found[PortOf(list[i])] = libusb_get_device_address(list[i]);
-    }
-    if (list != nullptr) libusb_free_device_list(list, 1);
-    return found;
-  }
-
-  const int wakeFd_;
-  libusb_context* ctx_ = nullptr;
-  libusb_hotplug_callback_handle callback_ = 0;
-  bool hotplug_ = false;
-  std::atomic<bool> running_{true};
-  std::thread events_;
-  std::mutex mutex_;
-  std::map<std::string, int> ports_;
-};
-
-std::string_view FileKind(mode_t mode) {
-  if (S_ISREG(mode)) return "a regular file";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISBLK(mode)) return "a block device";
-  return "no device node";
-}
-
-// The kernel's subsystem of a character device ("tty", "mem", ...), or empty where sysfs does not
-// list it (a pseudo-terminal's slave side).
-std::string CharSubsystem(dev_t rdev) {
-  const std::string link = "/sys/dev/char/" + std::to_string(major(rdev)) + ":" +
-                           std::to_string(minor(rdev)) + "/subsystem";
-  char target[PATH_MAX];
-  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-  if (n <= 0) return {};
-  return std::filesystem::path(std::string(target, static_cast<std::size_t>(n)))
-      .filename()
-      .string();
-}
-
-// Serial lines are tty devices; pseudo-terminals (majors 136 to 143) are too, though sysfs does
-// not list them.
-bool IsSerialNode(dev_t rdev) {
-  const std::string subsystem = CharSubsystem(rdev);
-  if (!subsystem.empty()) return subsystem == "tty";
-  return major(rdev) >= 136 && major(rdev) <= 143;
-}
 
 class LinuxSlotWatch final : public SlotWatch {
  public:
@@ -220,7 +87,7 @@ class LinuxSlotWatch final : public SlotWatch {
       glob_t matches{};
       if (glob(slots_[i].c_str(), 0, nullptr, &matches) == 0) {
         for (std::size_t m = 0; m < matches.gl_pathc; ++m)
-          LookAt(i, matches.gl_pathv[m], udevRuns, look);
+          LookAtSerialEntry(i, matches.gl_pathv[m], udev_, udevRuns, look);
       }
       globfree(&matches);
     }
@@ -247,57 +114,13 @@ class LinuxSlotWatch final : public SlotWatch {
   }
 
  private:
-  // One entry that matches a slot: a serial device, something that can never be one, or a node
-  // that is not ready yet (a dangling link, a node udev has not set up).
-  void LookAt(std::size_t slot, const char* path, bool udevRuns, SlotLook& look) {
-    struct stat st {};
-    char real[PATH_MAX];
-    if (stat(path, &st) != 0 || realpath(path, real) == nullptr) return;
-    if (!S_ISCHR(st.st_mode)) {
-      look.misfits.push_back(
-          {slot, path, "not a serial device: " + std::string(FileKind(st.st_mode))});
-      return;
-    }
-    if (!IsSerialNode(st.st_rdev)) {
-      const std::string subsystem = CharSubsystem(st.st_rdev);
-      look.misfits.push_back(
-          {slot, path,
-           "not a serial device: a character device of " +
-               (subsystem.empty() ? "major " + std::to_string(major(st.st_rdev)) : subsystem)});
-      return;
-    }
-    const std::string number =
-        std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
-    std::string instance;
-    if (udevRuns) {
-      // udev's own identity of this plug; a node it has not set up yet is not ready to open.
-      if (udev_device* d = udev_device_new_from_devnum(udev_, 'c', st.st_rdev)) {
-        const bool ready = udev_device_get_is_initialized(d) != 0;
-        const char* since = udev_device_get_property_value(d, "USEC_INITIALIZED");
-        if (ready && since != nullptr) instance = number + "@" + since;
-        udev_device_unref(d);
-        if (!ready) return;
-      }
-    }
-    // Where udev does not know the node, a new node has a new inode or, for a reused
-    // pseudo-terminal number, a new change time.
-    if (instance.empty())
-      instance = number + "#" + std::to_string(st.st_ino) + "." +
-                 std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
-    struct stat entry {};
-    std::int64_t made = 0;
-    if (lstat(path, &entry) == 0)
-      made = std::int64_t{entry.st_ctim.tv_sec} * 1000000000 + entry.st_ctim.tv_nsec;
-    look.devices.push_back({slot, real, path, instance, false, made});
-  }
-
   // Each serial slot's folder, or while it is not there, the nearest folder above it that is:
   // udev makes /dev/serial/by-path only when the first adapter comes, and deletes it when the
   // last one goes.
   void ArmFolders() {
     for (const std::string& slot : slots_) {
       if (slot == kUsbSlot) continue;
-      std::filesystem::path folder = Folder(slot);
+      std::filesystem::path folder = SlotFolder(slot);
       std::error_code ec;
       while (!folder.empty() && !std::filesystem::is_directory(folder, ec))
         folder = folder.parent_path();
@@ -336,21 +159,6 @@ class LinuxSlotWatch final : public SlotWatch {
 };
 
 }  // namespace
-
-std::string SlotProblem(const std::string& slot) {
-  if (slot == kUsbSlot) return {};
-  if (slot.empty() || slot.front() != '/')
-    return "slot " + slot + ": give an absolute path or glob of device nodes, or USB";
-  const std::string name = std::filesystem::path(slot).filename().string();
-  if (name.empty()) return "slot " + slot + ": names a folder, not device nodes";
-  const std::string folder = Folder(slot);
-  if (HasGlob(folder)) return "slot " + slot + ": only the last part of a slot may be a pattern";
-  std::error_code ec;
-  // udev makes folders under /dev as devices come; nothing makes others.
-  if (!std::filesystem::is_directory(folder, ec) && !folder.starts_with("/dev/"))
-    return "slot " + slot + ": folder " + folder + " does not exist";
-  return {};
-}
 
 std::unique_ptr<SlotWatch> MakeSystemSlotWatch(const std::vector<std::string>& slots,
                                                std::string* error) {

@@ -10,7 +10,12 @@ target_link_libraries(plcburn_usb PUBLIC plcburn_link PRIVATE PkgConfig::LIBUSB)
 
 # Where a station's PLCs come and go: inotify and udev for serial nodes, libusb's hotplug for USB.
 pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
-plcburn_library(plcburn_slot_watch STATIC ${CMAKE_CURRENT_LIST_DIR}/slot_watch_linux.cpp)
+plcburn_library(plcburn_slot_watch STATIC
+                ${CMAKE_CURRENT_LIST_DIR}/slot_watch_linux.cpp
+                ${CMAKE_CURRENT_LIST_DIR}/usb_presence_linux.cpp
+                ${CMAKE_CURRENT_LIST_DIR}/serial_entry_linux.cpp
+                ${CMAKE_CURRENT_LIST_DIR}/slot_problem_posix.cpp
+                ${CMAKE_CURRENT_LIST_DIR}/slot_problem.cpp)
 target_link_libraries(plcburn_slot_watch PUBLIC plcburn_link
                       PRIVATE plcburn_usb PkgConfig::LIBUSB PkgConfig::LIBUDEV Threads::Threads)
 # Its udev rule is installed into udev's directory by packaging/.

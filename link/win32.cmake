@@ -7,5 +7,5 @@ plcburn_library(plcburn_system_link STATIC system_opener.cpp)
 target_link_libraries(plcburn_system_link PUBLIC plcburn_link)
 
 # Where a station's PLCs come and go: the COM port interface's notifications.
-plcburn_library(plcburn_slot_watch STATIC slot_watch_win32.cpp)
+plcburn_library(plcburn_slot_watch STATIC slot_watch_win32.cpp slot_problem.cpp)
 target_link_libraries(plcburn_slot_watch PUBLIC plcburn_link)

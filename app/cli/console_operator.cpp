@@ -46,11 +46,8 @@ std::string ConsoleBoard::Prefix(const Entry& e) const {
 
 std::string ConsoleBoard::ProgressLine(const Entry& e) const {
   const BurnState& s = *e.state;
-  char line[128];
-  std::snprintf(line, sizeof line, "%-11s %3d%%  errors %d/%d  %ds",
-                std::string(PhaseWord(s.flashStatus.load())).c_str(), s.progress.load(),
-                s.errCounter.load(), s.totalErrCounter.load(), s.elapsedTime.load());
-  return Prefix(e) + line;
+  return Prefix(e) + ProgressFigures(s.flashStatus.load(), s.progress.load(), s.errCounter.load(),
+                                     s.totalErrCounter.load(), s.elapsedTime.load());
 }
 
 // Shows the progress of every burn five times a second.

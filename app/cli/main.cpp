@@ -25,6 +25,7 @@
 #include "app/cli/station_command.h"
 #include "app/cli/stop_signals.h"
 #include "app/cli/utf8_console.h"
+#include "app/common/exit_status.h"
 #include "app/version_text.h"
 #include "burn/burn_runner.h"
 #include "burn/refused_burn.h"
@@ -40,14 +41,9 @@
 
 namespace {
 
-constexpr int kExitSuccess = 0;
-constexpr int kExitBurnFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitSignalBase = 128;  // stopped by signal N: 128 + N, as a shell reports it
-
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "plcburn-cli: %s\n", problem.c_str());
-  return kExitUsage;
+  return plcburn::kExitUsage;
 }
 
 bool StdinIsTerminal() {
@@ -213,7 +209,7 @@ int main(int argc, char** argv) {
     if (!stopSignals.Error().empty()) {
       std::fprintf(stderr, "plcburn-cli: cannot watch for Ctrl+C: %s\n",
                    stopSignals.Error().c_str());
-      return kExitBurnFailed;
+      return kExitFailed;
     }
     board.Start();
     for (std::size_t i = 0; i < burns.size(); ++i) {
@@ -238,5 +234,5 @@ int main(int argc, char** argv) {
                   b->console->LastMessage().c_str());
   }
   if (allSucceeded) return kExitSuccess;
-  return board.StopSignal() != 0 ? kExitSignalBase + board.StopSignal() : kExitBurnFailed;
+  return board.StopSignal() != 0 ? ExitForSignal(board.StopSignal()) : kExitFailed;
 }

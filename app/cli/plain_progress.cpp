@@ -1,5 +1,9 @@
 #include "app/cli/plain_progress.h"
 
+#include <cstdio>
+
+#include "core/burn_state.h"
+
 namespace plcburn {
 
 namespace {
@@ -13,6 +17,15 @@ std::string_view WithoutSeconds(std::string_view line) {
 
 bool PlainProgressChanged(std::string_view line, std::string_view last) {
   return last.empty() || WithoutSeconds(line) != WithoutSeconds(last);
+}
+
+std::string ProgressFigures(std::int32_t flashStatus, std::int32_t progress, std::int32_t errors,
+                            std::int32_t totalErrors, std::int32_t seconds) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%-11s %3d%%  errors %d/%d  %ds",
+                std::string(PhaseWord(flashStatus)).c_str(), progress, errors, totalErrors,
+                seconds);
+  return text;
 }
 
 }  // namespace plcburn

@@ -1,25 +1,20 @@
 #include "app/cli/station_command.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #include "app/cli/image_choice.h"
 #include "app/cli/image_file.h"
 #include "app/cli/json_events.h"
 #include "app/cli/output_queue.h"
+#include "app/cli/station_lines.h"
 #include "app/cli/stop_signals.h"
-#include "app/cli/terminal.h"
-#include "app/station_metrics_view.h"
+#include "app/common/exit_status.h"
+#include "app/common/station_metrics_view.h"
 #include "burn/station.h"
-#include "core/message_help.h"
-#include "core/port_name.h"
 #include "core/utf8_text.h"
 #include "core/version.h"
 #include "link/slot_watch.h"
@@ -35,177 +30,7 @@ namespace plcburn {
 
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitSignalBase = 128;
-
 using Stream = OutputQueue::Stream;
-
-EventSource SourceOf(const DeviceLabel& who) {
-  return {who.port, who.slot, who.device};
-}
-
-std::string TotalsLine(const Station::Totals& t) {
-  std::string line = "burned " + std::to_string(t.burned) + ", failed " + std::to_string(t.failed);
-  if (t.stopped > 0) line += ", stopped " + std::to_string(t.stopped);
-  if (t.refused > 0) line += ", refused " + std::to_string(t.refused);
-  return line;
-}
-
-// What the station shows: on a terminal, one live line per slot and device and the totals;
-// elsewhere, a line for each change; with --json, the events of every burn as a one-shot burn
-// gives them, each with its slot and device. Everything goes out through the output queue, so a
-// reader that stalls never holds up the station.
-class StationLines : public StationView {
- public:
-  StationLines(const std::vector<std::string>& slots, OutputQueue& out, JsonEvents* events)
-      : slots_(slots), out_(out), events_(events), live_(events == nullptr && IsTerminal(stderr)) {}
-  ~StationLines() override { Finish(); }
-
-  void Start(const Station& station) {
-    station_ = &station;
-    started_ = std::time(nullptr);
-    if (live_ || events_ != nullptr) reporter_ = std::thread([this] { Report(); });
-  }
-  void Finish() {
-    {
-      std::lock_guard lock(mutex_);
-      finished_ = true;
-    }
-    wake_.notify_all();
-    if (reporter_.joinable()) reporter_.join();
-  }
-
-  void Changed(const DeviceLabel& who, SlotState state, std::string_view note) override {
-    if (events_ != nullptr || live_) return;
-    std::string line = who.port + ": " + std::string(SlotStateName(state));
-    if (!note.empty()) line += ": " + std::string(note);
-    out_.Post(Stream::Err, line + "\n");
-  }
-  void Phase(const DeviceLabel& who, BurnPhase phase) override {
-    if (events_ == nullptr || phase == BurnPhase::Reconnect) return;
-    // As a one-shot burn: each phase once, when it follows another, and told before any
-    // progress of it (the queue takes it without waiting).
-    std::lock_guard lock(mutex_);
-    const auto [announced, first] = announced_.try_emplace(who.device, phase);
-    if (!first && announced->second == phase) return;
-    announced->second = phase;
-    events_->Phase(SourceOf(who), phase);
-  }
-  void Message(const DeviceLabel& who, std::string_view caption, std::string_view text) override {
-    if (events_ != nullptr) return events_->Message(SourceOf(who), caption, text);
-    const std::string_view first = text.substr(0, text.find('\n'));
-    out_.Post(Stream::Out,
-              who.port + ": " + std::string(caption) + ": " + std::string(first) + "\n");
-    std::string more;
-    if (first.size() < text.size())
-      more += who.port + ": " + std::string(text.substr(first.size() + 1)) + "\n";
-    if (const std::string_view hint = HintFor(text); !hint.empty())
-      more += who.port + ": " + std::string(hint) + "\n";
-    if (!more.empty()) out_.Post(Stream::Err, more);
-  }
-  void Prompt(const DeviceLabel& who, const ReconnectPrompt& prompt) override {
-    if (events_ != nullptr) events_->Prompt(SourceOf(who), prompt.caption, prompt.text);
-  }
-  void Result(const DeviceLabel& who, const BurnRecord& record) override {
-    if (events_ != nullptr) events_->Result(SourceOf(who), record);
-    std::lock_guard lock(mutex_);
-    announced_.erase(who.device);
-    lastProgress_.erase(who.device);
-  }
-  void Misfit(const std::string& slot, const std::string& path, std::string_view why) override {
-    out_.Post(Stream::Err, "plcburn-cli: " + path + " (slot " + slot + "): " + std::string(why) +
-                               "; it is left alone\n");
-    if (events_ != nullptr) events_->Other("misfit", EventSource(path, slot, path), {{"why", why}});
-  }
-
- private:
-  std::string Line(const Station::DeviceStatus& d) const {
-    char text[160];
-    switch (d.state) {
-      case SlotState::Burning:
-        std::snprintf(text, sizeof text, "burning %-11s %3d%%  errors %d/%d  %ds%s%s",
-                      std::string(PhaseWord(d.flashStatus)).c_str(), d.progress, d.errCounter,
-                      d.totalErrCounter, d.elapsedTime, d.note.empty() ? "" : "  ", d.note.c_str());
-        break;
-      case SlotState::Replug:
-        std::snprintf(text, sizeof text, "waiting for the re-plug  %ds", d.elapsedTime);
-        break;
-      case SlotState::Ok: std::snprintf(text, sizeof text, "OK: %s", d.note.c_str()); break;
-      case SlotState::Failed: std::snprintf(text, sizeof text, "FAILED: %s", d.note.c_str()); break;
-      case SlotState::Stopped:
-        std::snprintf(text, sizeof text, "STOPPED: %s", d.note.c_str());
-        break;
-      case SlotState::Refused:
-        std::snprintf(text, sizeof text, "REFUSED: %s", d.note.c_str());
-        break;
-      case SlotState::Empty: std::snprintf(text, sizeof text, "empty"); break;
-    }
-    return d.device + "  " + text;
-  }
-
-  // The live lines five times a second; with --json, a progress event for each burn whose
-  // phase, percent or counters changed, at most four a second.
-  void Report() {
-    std::unique_lock lock(mutex_);
-    while (!finished_) {
-      wake_.wait_for(lock, std::chrono::milliseconds(200));
-      const auto devices = station_->Devices();
-      if (events_ != nullptr) {
-        ReportProgress(devices);
-        continue;
-      }
-      std::vector<std::string> lines;
-      std::vector<bool> busy(slots_.size());
-      for (const auto& d : devices) busy[d.slot] = true;
-      for (std::size_t i = 0; i < slots_.size(); ++i)
-        if (!busy[i]) lines.push_back(slots_[i] + "  empty");
-      for (const auto& d : devices) lines.push_back(Line(d));
-      char since[32];
-      std::strftime(since, sizeof since, "%Y-%m-%d %H:%M", std::localtime(&started_));
-      lines.push_back(TotalsLine(station_->CurrentTotals()) + " since " + since);
-      out_.SetLive(std::move(lines));
-    }
-  }
-
-  void ReportProgress(const std::vector<Station::DeviceStatus>& devices) {
-    const auto now = std::chrono::steady_clock::now();
-    for (const auto& d : devices) {
-      // As a one-shot burn: progress once its first phase has been told.
-      if (d.state != SlotState::Burning || announced_.count(d.label.device) == 0) continue;
-      const std::string values = std::to_string(d.flashStatus) + " " + std::to_string(d.progress) +
-                                 " " + std::to_string(d.errCounter) + " " +
-                                 std::to_string(d.totalErrCounter);
-      auto& last = lastProgress_[d.label.device];
-      if (values == last.values || now - last.at < std::chrono::milliseconds(250)) continue;
-      last = {values, now};
-      BurnState state;
-      state.flashStatus = d.flashStatus;
-      state.progress = d.progress;
-      state.errCounter = d.errCounter;
-      state.totalErrCounter = d.totalErrCounter;
-      events_->Progress(SourceOf(d.label), state);
-    }
-  }
-
-  struct LastProgress {
-    std::string values;
-    std::chrono::steady_clock::time_point at;
-  };
-
-  const std::vector<std::string> slots_;
-  OutputQueue& out_;
-  JsonEvents* const events_;
-  const bool live_;
-  const Station* station_ = nullptr;
-  std::time_t started_ = 0;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool finished_ = false;
-  std::map<std::string, BurnPhase> announced_;        // by device
-  std::map<std::string, LastProgress> lastProgress_;  // by device
-  std::thread reporter_;
-};
 
 // Every image a station with --images may burn, as its build information names them.
 std::vector<BuildImage> ImagesIn(const std::string& dir) {
@@ -224,9 +49,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
                const RecordFacts& facts, const std::optional<std::filesystem::path>& logPath) {
   const ModelRules& model = ModelAt(modelRow);
   for (const std::string& slot : options.watch) {
-    std::string problem = SlotProblem(slot);
-    if (problem.empty() && slot == kUsbPort && options.images.empty() && !model.IsUsb())
-      problem = "slot USB: the " + std::string(model.name) + " is not reached over USB";
+    const std::string problem = SlotProblemFor(slot, options.images.empty() ? &model : nullptr);
     if (!problem.empty()) {
       std::fprintf(stderr, "plcburn-cli: %s\n", problem.c_str());
       return kExitUsage;
@@ -302,7 +125,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   }
   JsonEvents events([&out](std::string line) { out.Post(Stream::Out, std::move(line)); });
   StationLines lines(options.watch, out, options.json ? &events : nullptr);
-  StationMetricsView view(lines, metricsAt ? &metrics : nullptr);
+  StationMetricsView view(&lines, metricsAt ? &metrics : nullptr);
   StationConfig config;
   config.slots = options.watch;
   config.modelRow = modelRow;
@@ -344,7 +167,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   if (!options.json)
     out.Post(Stream::Out, "Station: " + TotalsLine(station.CurrentTotals()) + "\n");
   out.Close(std::chrono::seconds(1));
-  return kExitSignalBase + stopSignal.load();
+  return ExitForSignal(stopSignal.load());
 }
 
 }  // namespace plcburn

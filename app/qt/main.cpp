@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "app/cli/stop_signals.h"
+#include "app/common/exit_status.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/main_window.h"
 #include "app/qt/station_options.h"
 #include "app/qt/station_window.h"
 #include "app/qt/window_options.h"
-#include "app/station_metrics_view.h"
+#include "app/common/station_metrics_view.h"
 #include "core/version.h"
 #include "link/slot_watch.h"
 #include "link/system_opener.h"
@@ -25,9 +26,6 @@
 #include "res/builtin_image.h"
 
 namespace {
-
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 plcburn::ParsedStation ParseStation(const std::vector<std::string>& args) {
   using namespace plcburn;
@@ -86,7 +84,7 @@ int RunStationWindow(const plcburn::StationSetup& setup) {
     }
   }
   NoView none;
-  StationMetricsView counted(none, &metrics);
+  StationMetricsView counted(&none, &metrics);
   std::string error;
   const std::unique_ptr<SlotWatch> watch = MakeSystemSlotWatch(setup.options.watch, &error);
   if (!watch) {
@@ -135,7 +133,7 @@ int main(int argc, char** argv) {
   if (plcburn::WantsStation(given)) stopSignals.emplace(&StopStationWindow);
   if (plcburn::WantsStation(given) && !HasQtOptions(given)) {
     station = ParseStation(given);
-    if (!station->setup) return kExitUsage;
+    if (!station->setup) return plcburn::kExitUsage;
   }
   QApplication app(argc, argv);
   QGuiApplication::setDesktopFileName(QStringLiteral("plcburn"));
@@ -143,7 +141,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (plcburn::WantsStation(args)) {
     if (!station) station = ParseStation(args);
-    return station->setup ? RunStationWindow(*station->setup) : kExitUsage;
+    return station->setup ? RunStationWindow(*station->setup) : plcburn::kExitUsage;
   }
   plcburn::SystemLinkOpener opener;
   plcburn::QtDialogs dialogs;

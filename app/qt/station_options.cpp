@@ -61,10 +61,8 @@ ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t
   setup.modelRow = *choice.row;
   const ModelRules& model = ModelAt(setup.modelRow);
   for (const std::string& slot : o.watch) {
-    std::string problem = SlotProblem(slot);
-    if (problem.empty() && slot == kUsbPort && !model.IsUsb())
-      problem = "slot USB: the " + std::string(model.name) + " is not reached over USB";
-    if (!problem.empty()) return {std::nullopt, problem};
+    if (const std::string problem = SlotProblemFor(slot, &model); !problem.empty())
+      return {std::nullopt, problem};
   }
 
   std::string trustKey, trustComment;

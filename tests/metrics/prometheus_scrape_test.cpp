@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "metrics/metrics_journal.h"
+#include "app/common/station_metrics_view.h"
 #include "metrics/metrics_server.h"
 #include "tests/support/sim_bench.h"
 
@@ -39,12 +39,17 @@ std::map<std::string, std::string> Query(int prometheusPort, const char* query, 
 
 // One burn on the simulator, in a slot, as the station reports it.
 void BurnInSlot(StationMetrics& metrics, const std::string& slot, testing::Bench& bench) {
-  metrics.SetSlotState(slot, SlotState::Burning);
-  MetricsJournal journal(metrics, slot);
-  BurnRecording recording{journal, {"station-1", "VL_test.bin", std::string(64, 'c')}};
+  StationMetricsView view(nullptr, &metrics);
+  const DeviceLabel who{slot, slot, slot};
+  struct Kept : BurnJournal {
+    BurnRecord record;
+    void Keep(const BurnRecord& r) override { record = r; }
+  } kept;
+  view.Changed(who, SlotState::Burning, {});
+  BurnRecording recording{kept, {"station-1", "VL_test.bin", std::string(64, 'c')}};
   bench.Run(nullptr, nullptr, &recording);
-  const bool ok = bench.Final().icon == MessageIcon::Information;
-  metrics.SetSlotState(slot, ok ? SlotState::Ok : SlotState::Failed);
+  view.Result(who, kept.record);
+  view.Changed(who, EndedState(VerdictOf(kept.record)), {});
 }
 
 TEST(Prometheus, ScrapesTheBurnsOfAStation) {

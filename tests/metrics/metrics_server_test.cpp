@@ -21,9 +21,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Connections the server may hold at once, whatever its clients do.
-constexpr int kServerHoldsAtMost = 64;
-
 // What a client that never completes a request does after connecting.
 enum class Hang {
   kStalled,  // sends the start of a request, then nothing
@@ -125,7 +122,7 @@ TEST_P(Endpoint, AnswersEveryClientAsItShould) {
   EXPECT_TRUE(waiting.empty()) << waiting.size() << " still held";
   counting = false;
   counter.join();
-  EXPECT_LE(most - before, c.hangingClients + c.clients + kServerHoldsAtMost + 4);
+  EXPECT_LE(most - before, c.hangingClients + c.clients + MetricsServer::kMaxConnections + 4);
   for (const int fd : hanging) ::close(fd);
 }
 
@@ -153,6 +150,32 @@ TEST(MetricsServerStart, SaysWhyAnAddressCannotBeServed) {
   EXPECT_EQ(second.Error().rfind("cannot serve the metrics at " + taken + ": ", 0), 0u);
   EXPECT_FALSE(third.Start({"no-such-host.invalid", 9464}));
   EXPECT_NE(third.Error().find("no-such-host.invalid:9464: "), std::string::npos);
+}
+
+TEST(MetricsServerStart, StopsAtOnceWithEverySlotTaken) {
+  StationMetrics metrics({"0.2.0", "VL.bin", "ab"});
+  const int before = OpenDescriptors();
+  MetricsServer server(metrics);
+  ASSERT_TRUE(server.Start({"127.0.0.1", 0})) << server.Error();
+  const int started = OpenDescriptors();
+  const int clients = 2 * MetricsServer::kMaxConnections;
+  std::vector<pollfd> stalled;
+  for (int i = 0; i < clients; ++i)
+    stalled.push_back({HangingClient(server.Port(), Hang::kStalled), POLLIN, 0});
+  // Full: the acceptor has the next connection and waits for room.
+  const auto full = Clock::now() + std::chrono::seconds(5);
+  while (OpenDescriptors() < started + clients + MetricsServer::kMaxConnections &&
+         Clock::now() < full)
+    std::this_thread::yield();
+  const auto stopping = Clock::now();
+  server.Stop();
+  EXPECT_LE(std::chrono::duration_cast<milliseconds>(Clock::now() - stopping).count(), 500);
+  // Nothing is held any more: every connection it had ends, those queued are refused.
+  for (pollfd& p : stalled) {
+    EXPECT_EQ(::poll(&p, 1, 5000), 1);
+    ::close(p.fd);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace

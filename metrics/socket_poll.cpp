@@ -1,5 +1,6 @@
 #include "metrics/socket_poll.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace plcburn {

@@ -1,8 +1,10 @@
 #pragma once
 // Serves a station's figures at GET /metrics over HTTP, on threads of its own. Nothing else is
 // served: other paths get 404, other methods on /metrics 405. Each connection carries one
-// request and has a few seconds to send it, so a slow or half-sent request costs one of the
-// server's threads for that long and never touches a burn.
+// request. The server holds a bounded number of connections and answers only whole requests:
+// clients that send half a request, nothing or garbage are closed after a second (the oldest
+// first when every slot is taken), so they never hold up a scrape nor take the descriptors the
+// burns need.
 
 #include <atomic>
 #include <memory>
@@ -12,14 +14,13 @@
 #include "metrics/metrics_address.h"
 #include "metrics/station_metrics.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace plcburn {
 
 class MetricsServer {
  public:
+  // Connections held at once, whatever the clients do.
+  static constexpr int kMaxConnections = 64;
+
   explicit MetricsServer(const StationMetrics& metrics);
   ~MetricsServer();  // stops
   MetricsServer(const MetricsServer&) = delete;
@@ -33,8 +34,10 @@ class MetricsServer {
   const std::string& Error() const { return error_; }
 
  private:
+  class Http;  // cpp-httplib's server, fed by the connection intake
+
   const StationMetrics& metrics_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<Http> server_;
   std::thread listener_;
   std::atomic<bool> listenEnded_{false};
   int listening_ = -1;  // the listening socket, once bound

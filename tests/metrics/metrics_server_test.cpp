@@ -1,11 +1,16 @@
 #include "metrics/metrics_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,22 +18,48 @@
 namespace plcburn {
 namespace {
 
-// A connection that sent the start of a request, then nothing.
-int StalledClient(int port) {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// What a client that never completes a request does after connecting.
+enum class Hang {
+  kStalled,  // sends the start of a request, then nothing
+  kGarbage,  // sends the start of a TLS handshake, as a scraper set to https would
+  kIdle,     // sends nothing; its connect is not waited for
+};
+
+int HangingClient(int port, Hang how) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in at{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-  const bool sent = ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
-                    ::send(fd, "GET /metr", 9, 0) == 9;
-  return sent ? fd : (::close(fd), -1);
+  if (how == Hang::kIdle) {
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    const bool started =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 || errno == EINPROGRESS;
+    return started ? fd : (::close(fd), -1);
+  }
+  const std::string sent = how == Hang::kStalled ? std::string("GET /metr")
+                                                 : std::string("\x16\x03\x01\x02\x00\x01\x00", 7);
+  const bool done = ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+                    ::send(fd, sent.data(), sent.size(), 0) == static_cast<ssize_t>(sent.size());
+  return done ? fd : (::close(fd), -1);
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++n;
+  return n;
 }
 
 struct EndpointCase {
   const char* name;
   const char* method;
   const char* path;
-  int stalledClients;  // half-sent requests left hanging before the clients ask
+  Hang hang;
+  int hangingClients;  // connections left hanging before the clients ask
   int clients;         // asking at once
   int status;
+  int withinMs;  // bound on the time until every client has its answer; 0 for none
 };
 
 class Endpoint : public ::testing::TestWithParam<EndpointCase> {};
@@ -39,11 +70,24 @@ TEST_P(Endpoint, AnswersEveryClientAsItShould) {
   metrics.AddSlot("s1");
   MetricsServer server(metrics);
   ASSERT_TRUE(server.Start({"127.0.0.1", 0})) << server.Error();
-  std::vector<int> stalled;
-  for (int i = 0; i < c.stalledClients; ++i) stalled.push_back(StalledClient(server.Port()));
+  // Every descriptor beyond the clients' own is the server's.
+  const int before = OpenDescriptors();
+  std::atomic<bool> counting{true};
+  std::atomic<int> most{before};
+  std::thread counter([&] {
+    while (counting) {
+      most = std::max(most.load(), OpenDescriptors());
+      std::this_thread::sleep_for(milliseconds(2));
+    }
+  });
+  std::vector<int> hanging;
+  for (int i = 0; i < c.hangingClients; ++i)
+    hanging.push_back(HangingClient(server.Port(), c.hang));
+  EXPECT_EQ(std::count(hanging.begin(), hanging.end(), -1), 0);
 
   std::atomic<int> answered{0};
   std::vector<std::thread> clients;
+  const auto asked = Clock::now();
   for (int i = 0; i < c.clients; ++i)
     clients.emplace_back([&] {
       httplib::Client client("127.0.0.1", server.Port());
@@ -58,24 +102,42 @@ TEST_P(Endpoint, AnswersEveryClientAsItShould) {
         ++answered;
     });
   for (std::thread& t : clients) t.join();
+  const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - asked);
   EXPECT_EQ(answered, c.clients);
-  // The answers came while the server still waited for the rest of the stalled requests.
-  char byte;
-  for (const int fd : stalled) {
-    EXPECT_TRUE(::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 && errno == EAGAIN);
-    ::close(fd);
+  if (c.withinMs > 0) {
+    EXPECT_LE(took.count(), c.withinMs);
   }
+
+  // The server lets go of every connection that never became a request.
+  const auto gaveUp = Clock::now() + std::chrono::seconds(15);
+  std::vector<pollfd> waiting;
+  for (const int fd : hanging) waiting.push_back({fd, POLLIN, 0});
+  while (!waiting.empty() && Clock::now() < gaveUp) {
+    ::poll(waiting.data(), waiting.size(), 100);
+    std::erase_if(waiting, [](const pollfd& p) {
+      char byte;
+      return p.revents != 0 && ::recv(p.fd, &byte, 1, MSG_DONTWAIT) <= 0 && errno != EAGAIN;
+    });
+  }
+  EXPECT_TRUE(waiting.empty()) << waiting.size() << " still held";
+  counting = false;
+  counter.join();
+  EXPECT_LE(most - before, c.hangingClients + c.clients + MetricsServer::kMaxConnections + 4);
+  for (const int fd : hanging) ::close(fd);
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Requests, Endpoint, ::testing::Values(
-    EndpointCase{"metrics",               "GET",    "/metrics",   0, 1,   200},
-    EndpointCase{"other_path",            "GET",    "/",          0, 1,   404},
-    EndpointCase{"post",                  "POST",   "/metrics",   0, 1,   405},
-    EndpointCase{"delete",                "DELETE", "/metrics",   0, 1,   405},
-    EndpointCase{"post_elsewhere",        "POST",   "/api",       0, 1,   404},
-    EndpointCase{"beside_stalled_halves", "GET",    "/metrics",   3, 1,   200},
-    EndpointCase{"two_hundred_at_once",   "GET",    "/metrics",   0, 200, 200}),
+    EndpointCase{"metrics",               "GET",    "/metrics", Hang::kStalled, 0,   1,   200, 0},
+    EndpointCase{"other_path",            "GET",    "/",        Hang::kStalled, 0,   1,   404, 0},
+    EndpointCase{"post",                  "POST",   "/metrics", Hang::kStalled, 0,   1,   405, 0},
+    EndpointCase{"delete",                "DELETE", "/metrics", Hang::kStalled, 0,   1,   405, 0},
+    EndpointCase{"post_elsewhere",        "POST",   "/api",     Hang::kStalled, 0,   1,   404, 0},
+    EndpointCase{"beside_stalled_halves", "GET",    "/metrics", Hang::kStalled, 3,   1,   200, 0},
+    EndpointCase{"beside_fifty_stalled",  "GET",    "/metrics", Hang::kStalled, 50,  1,   200, 1000},
+    EndpointCase{"beside_garbage",        "GET",    "/metrics", Hang::kGarbage, 200, 1,   200, 1000},
+    EndpointCase{"beside_many_idle",      "GET",    "/metrics", Hang::kIdle,    500, 1,   200, 0},
+    EndpointCase{"two_hundred_at_once",   "GET",    "/metrics", Hang::kStalled, 0,   200, 200, 0}),
     [](const auto& param) { return std::string(param.param.name); });
 // clang-format on
 
@@ -88,6 +150,32 @@ TEST(MetricsServerStart, SaysWhyAnAddressCannotBeServed) {
   EXPECT_EQ(second.Error().rfind("cannot serve the metrics at " + taken + ": ", 0), 0u);
   EXPECT_FALSE(third.Start({"no-such-host.invalid", 9464}));
   EXPECT_NE(third.Error().find("no-such-host.invalid:9464: "), std::string::npos);
+}
+
+TEST(MetricsServerStart, StopsAtOnceWithEverySlotTaken) {
+  StationMetrics metrics({"0.2.0", "VL.bin", "ab"});
+  const int before = OpenDescriptors();
+  MetricsServer server(metrics);
+  ASSERT_TRUE(server.Start({"127.0.0.1", 0})) << server.Error();
+  const int started = OpenDescriptors();
+  const int clients = 2 * MetricsServer::kMaxConnections;
+  std::vector<pollfd> stalled;
+  for (int i = 0; i < clients; ++i)
+    stalled.push_back({HangingClient(server.Port(), Hang::kStalled), POLLIN, 0});
+  // Full: the acceptor has the next connection and waits for room.
+  const auto full = Clock::now() + std::chrono::seconds(5);
+  while (OpenDescriptors() < started + clients + MetricsServer::kMaxConnections &&
+         Clock::now() < full)
+    std::this_thread::yield();
+  const auto stopping = Clock::now();
+  server.Stop();
+  EXPECT_LE(std::chrono::duration_cast<milliseconds>(Clock::now() - stopping).count(), 500);
+  // Nothing is held any more: every connection it had ends, those queued are refused.
+  for (pollfd& p : stalled) {
+    EXPECT_EQ(::poll(&p, 1, 5000), 1);
+    ::close(p.fd);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace

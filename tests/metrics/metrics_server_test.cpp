@@ -153,7 +153,7 @@ TEST(MetricsServerStart, SaysWhyAnAddressCannotBeServed) {
 }
 
 TEST(MetricsServerStart, StopsAtOnceWithEverySlotTaken) {
-  StationMetrics metrics({"0.2.0", "VL.bin", "ab"});
+  StationMetrics metrics({"0.2.0", {{"VL.bin", "ab"}}});
   const int before = OpenDescriptors();
   MetricsServer server(metrics);
   ASSERT_TRUE(server.Start({"127.0.0.1", 0})) << server.Error();

@@ -8,7 +8,7 @@ echo "== clang-format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 echo "== shellcheck"
 shellcheck tools/*.sh .ci/run tests/integration/*.sh tests/packaging/*.sh tests/docs/*.sh \
-  packaging/debian/postinst packaging/debian/postrm
+  packaging/debian/postinst packaging/debian/postrm packaging/debian/prerm
 echo "== layering"
 sh tools/check-layers.sh
 echo "== clang-tidy"

@@ -11,12 +11,12 @@
 
 #include "app/cli/stop_signals.h"
 #include "app/common/exit_status.h"
+#include "app/common/station_metrics_view.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/main_window.h"
 #include "app/qt/station_options.h"
 #include "app/qt/station_window.h"
 #include "app/qt/window_options.h"
-#include "app/common/station_metrics_view.h"
 #include "core/version.h"
 #include "link/slot_watch.h"
 #include "link/system_opener.h"

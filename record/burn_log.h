@@ -1,10 +1,12 @@
 #pragma once
-// The burn log: a file that every burn appends its record to, one JSON line each. Several burns
-// (a gang burn, several programs) may append at once; each record goes out in one write on a
-// file opened for appending, so lines never mix. A log that cannot be written costs one warning
-// and never changes a burn's outcome.
+// The burn log: a file that every burn appends its record to, one JSON line each, chained to the
+// record before it (record/burn_log_chain.h). Several burns (a gang burn, several programs) may
+// append at once: each reads the log's end and appends under the file's lock, in one write, so
+// lines never mix and the chain stays whole. A log that cannot be written costs one warning and
+// never changes a burn's outcome.
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -17,17 +19,25 @@ namespace plcburn {
 class BurnLog : public BurnJournal {
  public:
   using Warn = std::function<void(const std::string& warning)>;
-  // `warn` hears of the first record that could not be written (the default prints it on
-  // standard error).
-  explicit BurnLog(std::filesystem::path path, Warn warn = {});
+  // `warn` hears of the first record that could not be written, and of the first written
+  // outside the chain (the default prints them on standard error). A record whose writer cannot
+  // have the log's lock within `lockWait` (another writer holds it, stuck) is written all the
+  // same, outside the chain: never lost, and never a false link.
+  explicit BurnLog(std::filesystem::path path, Warn warn = {},
+                   std::chrono::milliseconds lockWait = std::chrono::seconds(5));
 
   void Keep(const BurnRecord& record) override;
   const std::filesystem::path& Path() const { return path_; }
 
  private:
+  std::string Where() const;
+  void WarnOnce(std::atomic<bool>& warned, const std::string& warning) const;
+
   const std::filesystem::path path_;
   const Warn warn_;
-  std::atomic<bool> warned_{false};
+  const std::chrono::milliseconds lockWait_;
+  std::atomic<bool> warnedUnwritten_{false};
+  std::atomic<bool> warnedUnchained_{false};
 };
 
 // Where the burn log lives, by the environment that `env` reads: $XDG_STATE_HOME/plcburn, else

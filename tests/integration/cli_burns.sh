@@ -132,6 +132,7 @@ events = [json.loads(line) for line in open(sys.argv[1])]
 assert all("event" in e and e["port"] for e in events), events
 assert events[-1]["event"] == "result" and events[-1]["ok"], events[-1]
 log = [json.loads(line) for line in open(sys.argv[2])]
+assert [(r.pop("seq"), r.pop("prev_sha256")) for r in log] == [(1, None)], log
 assert log == [events[-1]["record"]], log
 assert log[0]["image"]["sha256"] == sys.argv[3], log[0]["image"]
 EOF

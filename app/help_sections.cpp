@@ -24,8 +24,10 @@ std::string EnvironmentAndFilesHelp() {
 #endif
       "                     every burn appends its record, one line of JSON\n"
       "                     (when, where, which image, what the PLC reported,\n"
-      "                     how it ended); one that cannot be written gives a\n"
-      "                     warning and changes nothing else\n";
+      "                     how it ended), chained to the record before it by\n"
+      "                     its SHA-256 (plcburn-cli --verify-log checks it); one\n"
+      "                     that cannot be written gives a warning and changes\n"
+      "                     nothing else\n";
 #ifdef PLCBURN_UDEV_RULE
   // The path the rule is installed to, given by the build.
   text += "  " PLCBURN_UDEV_RULE

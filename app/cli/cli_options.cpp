@@ -65,6 +65,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
                                   {"--images", &o.images, "a folder"},
                                   {"--log", &o.log, "a file"},
                                   {"--verify-image", &o.verifyImage, "a file"},
+                                  {"--verify-log", &o.verifyLog, "a file"},
                                   {"--metrics", &o.metrics, "ADDRESS:PORT"},
                                   {"--replug-timeout", &replugTimeout, "a number of seconds"},
                                   {"--unplug-debounce", &unplugDebounce, "a number of seconds"}})

@@ -17,6 +17,7 @@ struct CliOptions {
   bool identify = false;                 // only tell what is on each port, read-only
   std::vector<std::string> trustedKeys;  // minisign public keys trusted beside the installed ones
   std::string verifyImage;               // check this file against the trust policy, burn nothing
+  std::string verifyLog;                 // check this burn log's chain, burn nothing
   bool yes = false;                      // answer reconnect prompts without waiting for Enter
   bool json = false;                     // standard output is a stream of JSON events
   std::string log;                       // the burn log instead of the default one
@@ -63,6 +64,7 @@ inline constexpr const char* kCliUsage =
     "                   [--metrics ADDRESS:PORT] [--json] [--log FILE | --no-log]\n"
     "       plcburn-cli --identify --port PORT|all... [--json]\n"
     "       plcburn-cli --verify-image FILE [--trusted-key FILE]...\n"
+    "       plcburn-cli --verify-log FILE\n"
     "       plcburn-cli --help for more\n";
 
 }  // namespace plcburn

@@ -25,6 +25,7 @@
 #include "app/cli/station_command.h"
 #include "app/cli/stop_signals.h"
 #include "app/cli/utf8_console.h"
+#include "app/cli/verify_log_command.h"
 #include "app/common/exit_status.h"
 #include "app/version_text.h"
 #include "burn/burn_runner.h"
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
     return kExitSuccess;
   }
   if (!options.verifyImage.empty()) return VerifyImageCommand(options);
+  if (!options.verifyLog.empty()) return VerifyLogCommand(options.verifyLog);
   if (options.identify) {
     SystemLinkOpener opener;
     return RunIdentify(PortsToIdentify(options.ports), options.json, opener, stdout);

@@ -77,6 +77,9 @@ all-models)
     expect_received "$model" "$img" "$size"
     echo "ok $model"
   done <"$work/burns"
+  # Seventeen processes appended to one log: its chain holds.
+  out=$("$cli" --verify-log "$XDG_STATE_HOME/plcburn/burns.jsonl") || fail "--verify-log: $out"
+  case $out in *": 17 records checked, the chain is intact;"*) ;; *) fail "log: '$out'" ;; esac
   ;;
 boot-loader)
   start_sim vl --model VL --boot
@@ -132,10 +135,28 @@ events = [json.loads(line) for line in open(sys.argv[1])]
 assert all("event" in e and e["port"] for e in events), events
 assert events[-1]["event"] == "result" and events[-1]["ok"], events[-1]
 log = [json.loads(line) for line in open(sys.argv[2])]
+assert [(r.pop("seq"), r.pop("prev_sha256")) for r in log] == [(1, None)], log
 assert log == [events[-1]["record"]], log
 assert log[0]["image"]["sha256"] == sys.argv[3], log[0]["image"]
 EOF
     fail "events: $(cat "$work/events")"
+  # --verify-log: the chain checked; an edited record named by its line on stderr (1); a file
+  # that is no burn log (1); one that cannot be read (2).
+  start_sim qn4-second --model QN4 --boot
+  "$cli" --image "$img" --port "$port" --log "$work/log/burns.jsonl" >/dev/null 2>&1 ||
+    fail "second burn: exit $?"
+  out=$("$cli" --verify-log "$work/log/burns.jsonl") || fail "--verify-log: exit $?: $out"
+  last=$(sed -n 2p "$work/log/burns.jsonl" | sha256sum | cut -d ' ' -f 1)
+  case $out in *": 2 records checked, the chain is intact; the last, line 2, has SHA-256 $last") ;;
+    *) fail "--verify-log: '$out'" ;; esac
+  sed '1s/"QN4"/"QN5"/' "$work/log/burns.jsonl" >"$work/edited.jsonl"
+  for row in "edited.jsonl|1|line 1: edited: line 2 names another SHA-256 for it" \
+             "events|1|not a burn log" "absent.jsonl|2|cannot read the burn log"; do
+    file=${row%%|*} rest=${row#*|}
+    "$cli" --verify-log "$work/$file" >"$work/out" 2>"$work/err"; rc=$?
+    [ "$rc" = "${rest%%|*}" ] || fail "--verify-log $file: exit $rc"
+    grep -q "^plcburn-cli: .*${rest#*|}" "$work/err" || fail "--verify-log $file: $(cat "$work/err")"
+  done
   # A log that cannot be written: one warning, and the burn stays a success.
   start_sim qn4-again --model QN4 --boot
   out=$("$cli" --image "$img" --port "$port" --log "$img/burns.jsonl" 2>"$work/err") ||

@@ -2,10 +2,13 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <numeric>
@@ -19,7 +22,9 @@
 #include "core/result_codes.h"
 #include "core/stopped_burn.h"
 #include "record/burn_log.h"
+#include "record/burn_log_check.h"
 #include "record/burn_record_json.h"
+#include "record/file_append.h"
 #include "tests/support/sim_bench.h"
 
 namespace plcburn {
@@ -223,10 +228,18 @@ TEST(GangBurn, FourLinesInTheLogAndEachPortsStreamEndsWithItsResult) {
     }
     for (auto& t : threads) t.join();
   }
+  // The event's record is the log's line without the log's own chain.
   std::map<std::string, Json> logged;
   std::ifstream in(log);
-  for (std::string line; std::getline(in, line);) logged[Json::parse(line)["port"]] = line;
+  for (std::string line; std::getline(in, line);) {
+    Json record = Json::parse(line);
+    record.erase("seq");
+    record.erase("prev_sha256");
+    logged[record["port"]] = record;
+  }
   EXPECT_EQ(logged.size(), 4u);
+  std::ifstream again(log);
+  EXPECT_EQ(CheckBurnLog(again).checked, 4u);
 
   std::rewind(out);
   std::map<std::string, std::vector<Json>> byPort;
@@ -244,7 +257,7 @@ TEST(GangBurn, FourLinesInTheLogAndEachPortsStreamEndsWithItsResult) {
               (std::vector<std::string>{"phase", "prompt", "phase", "phase", "message", "result"}))
         << port;
     EXPECT_TRUE(stream.back()["ok"]);
-    EXPECT_EQ(stream.back()["record"], Json::parse(logged[port].get<std::string>()));
+    EXPECT_EQ(stream.back()["record"], logged[port]);
   }
 }
 
@@ -278,6 +291,274 @@ TEST(BurnLog, UnwritableLogLeavesASuccessfulBurnSuccessful) {
     ASSERT_EQ(warnings.size(), 1u) << c.log << ": one warning, not one per burn";
     EXPECT_NE(warnings[0].find(c.log.string()), std::string::npos) << warnings[0];
     EXPECT_NE(warnings[0].find(c.reason), std::string::npos) << warnings[0];
+  }
+}
+
+BurnRecord LoggedRecord(int n, std::size_t textLength = 30) {
+  BurnRecord r;
+  r.facts.host = "station-7";
+  r.port = "ttyS" + std::to_string(n);
+  r.model = "QN4";
+  r.startMs = r.endMs = kWallBase + static_cast<std::uint64_t>(n);
+  r.result.text = std::string(textLength, 'x');
+  return r;
+}
+
+// The log's lines, each with its newline where it has one.
+std::vector<std::string> LinesOf(const std::filesystem::path& log) {
+  std::ifstream in(log, std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+    lines.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return lines;
+}
+
+void Rewrite(const std::filesystem::path& log, const std::vector<std::string>& lines) {
+  std::ofstream out(log, std::ios::binary | std::ios::trunc);
+  for (const std::string& line : lines) out << line;
+}
+
+void Burns(const std::filesystem::path& log, int count, int first = 1,
+           std::size_t textLength = 30) {
+  BurnLog journal(log);
+  for (int n = first; n < first + count; ++n) journal.Keep(LoggedRecord(n, textLength));
+}
+
+// Spoils line `n` of the log (from 1) in place.
+void Spoil(const std::filesystem::path& log, std::size_t n,
+           const std::function<void(std::vector<std::string>&, std::size_t)>& spoil) {
+  std::vector<std::string> lines = LinesOf(log);
+  spoil(lines, n - 1);
+  Rewrite(log, lines);
+}
+
+#ifdef _WIN32
+constexpr int kOtherProcessBurns = 0;
+#else
+constexpr int kOtherProcessBurns = 40;
+#endif
+
+// Burns of four threads and, on Linux, of a second process, all at once on one log.
+void BurnsAtOnce(const std::filesystem::path& log) {
+#ifndef _WIN32
+  // Forked before any thread is started, so the child inherits no lock of a thread's.
+  const pid_t child = fork();
+  if (child == 0) {
+    Burns(log, kOtherProcessBurns, 1000);
+    _exit(0);
+  }
+#endif
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back([&log, t] { Burns(log, 40, 100 * t); });
+  for (std::thread& t : threads) t.join();
+#ifndef _WIN32
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(status, 0);
+#endif
+}
+
+TEST(BurnLog, ItsChainShowsEveryEditAndOnlyThem) {
+  namespace fs = std::filesystem;
+  using enum LogFinding;
+  const auto older = [](int n) { return RecordLine(LoggedRecord(n)); };
+  const struct {
+    const char* what;
+    std::function<void(const fs::path& log)> make;  // the log as the row leaves it
+    bool intact;
+    std::uint64_t checked;
+    std::vector<std::pair<LogFinding, std::uint64_t>> notes;  // and their lines
+  } cases[] = {
+      {"intact", [](const fs::path& log) { Burns(log, 5); }, true, 5, {}},
+      {"records longer than a block read back",
+       [](const fs::path& log) { Burns(log, 3, 1, 20000); },
+       true,
+       3,
+       {}},
+      {"a field edited",
+       [](const fs::path& log) {
+         Burns(log, 5);
+         Spoil(log, 2, [](auto& lines, std::size_t i) {
+           lines[i].replace(lines[i].find("ttyS2"), 5, "ttyS7");
+         });
+       },
+       false,
+       2,
+       {{Edited, 2}}},
+      {"a line removed",
+       [](const fs::path& log) {
+         Burns(log, 5);
+         Spoil(log, 3, [](auto& lines, std::size_t i) { lines.erase(lines.begin() + i); });
+       },
+       false,
+       2,
+       {{Removed, 3}}},
+      {"the first line removed",
+       [](const fs::path& log) {
+         Burns(log, 3);
+         Spoil(log, 1, [](auto& lines, std::size_t i) { lines.erase(lines.begin() + i); });
+       },
+       false,
+       0,
+       {{Removed, 1}}},
+      {"a copy of line 2 inserted after line 4",
+       [](const fs::path& log) {
+         Burns(log, 5);
+         Spoil(log, 2,
+               [](auto& lines, std::size_t i) { lines.insert(lines.begin() + 4, lines[i]); });
+       },
+       false,
+       4,
+       {{Inserted, 5}}},
+      {"a copy of line 2 inserted after it",
+       [](const fs::path& log) {
+         Burns(log, 3);
+         Spoil(log, 2,
+               [](auto& lines, std::size_t i) { lines.insert(lines.begin() + i, lines[i]); });
+       },
+       false,
+       2,
+       {{Inserted, 3}}},
+      {"two lines swapped",
+       [](const fs::path& log) {
+         Burns(log, 5);
+         Spoil(log, 2, [](auto& lines, std::size_t i) { std::swap(lines[i], lines[i + 1]); });
+       },
+       false,
+       1,
+       {{Reordered, 2}}},
+      {"the last two lines swapped",
+       [](const fs::path& log) {
+         Burns(log, 5);
+         Spoil(log, 4, [](auto& lines, std::size_t i) { std::swap(lines[i], lines[i + 1]); });
+       },
+       false,
+       3,
+       {{Reordered, 4}}},
+      {"a seq that is no number",
+       [](const fs::path& log) {
+         Burns(log, 3);
+         Spoil(log, 2, [](auto& lines, std::size_t i) {
+           lines[i].replace(lines[i].find("\"seq\":2"), 7, "\"seq\":\"2\"");
+         });
+       },
+       false,
+       1,
+       {{BadLink, 2}}},
+      {"a line of other JSON among the records",
+       [](const fs::path& log) {
+         Burns(log, 3);
+         Spoil(log, 2, [](auto& lines, std::size_t i) {
+           lines.insert(lines.begin() + i, "{\"event\":\"phase\"}\n");
+         });
+       },
+       false,
+       1,
+       {{NotARecord, 2}}},
+      {"two logs joined",
+       [](const fs::path& log) {
+         Burns(log, 2);
+         Burns(log.string() + ".other", 2, 3);
+         std::vector<std::string> lines = LinesOf(log), other = LinesOf(log.string() + ".other");
+         lines.insert(lines.end(), other.begin(), other.end());
+         Rewrite(log, lines);
+       },
+       false,
+       2,
+       {{ChainRestarts, 3}}},
+      {"the last line cut by a power loss",
+       [](const fs::path& log) {
+         Burns(log, 5);
+         Spoil(log, 5, [](auto& lines, std::size_t i) { lines[i].resize(lines[i].size() / 2); });
+       },
+       true,
+       4,
+       {{CutLastLine, 5}}},
+      {"a cut line, then the next burn: chained past it",
+       [](const fs::path& log) {
+         Burns(log, 5);
+         Spoil(log, 5, [](auto& lines, std::size_t i) { lines[i].resize(lines[i].size() / 2); });
+         Burns(log, 1, 6);
+       },
+       true,
+       5,
+       {{CutRecord, 5}}},
+      {"the last record whole but for its newline: chained to",
+       [](const fs::path& log) {
+         Burns(log, 2);
+         Spoil(log, 2, [](auto& lines, std::size_t i) { lines[i].pop_back(); });
+         Burns(log, 1, 3);
+       },
+       true,
+       3,
+       {}},
+      {"not a burn log",
+       [](const fs::path& log) {
+         Rewrite(log, {"[Unit]\n", "Description=plcburn\n"});
+       },
+       false,
+       0,
+       {{NotABurnLog, 1}}},
+      {"records of older plcburn, then the chain",
+       [&older](const fs::path& log) {
+         Rewrite(log, {older(1), older(2), older(3)});
+         Burns(log, 2, 4);
+       },
+       true,
+       2,
+       {{OlderRecords, 1}}},
+      {"records of older plcburn alone",
+       [&older](const fs::path& log) {
+         Rewrite(log, {older(1), older(2)});
+       },
+       true,
+       0,
+       {{OlderRecords, 1}}},
+      {"a record while another writer held the lock: outside the chain, the next chained past it",
+       [](const fs::path& log) {
+         Burns(log, 2);
+         {
+           const FileAppender stuck(log, std::chrono::milliseconds(0));
+           ASSERT_TRUE(stuck.Locked());
+           std::vector<std::string> warnings;
+           BurnLog(
+               log, [&](const std::string& w) { warnings.push_back(w); },
+               std::chrono::milliseconds(20))
+               .Keep(LoggedRecord(3));
+           ASSERT_EQ(warnings.size(), 1u);
+           EXPECT_NE(warnings[0].find("outside its chain"), std::string::npos) << warnings[0];
+         }
+         Burns(log, 1, 4);
+       },
+       true,
+       3,
+       {{OutsideTheChain, 3}}},
+      {"four threads and another process at once",
+       [](const fs::path& log) { BurnsAtOnce(log); },
+       true,
+       160 + kOtherProcessBurns,
+       {}},
+  };
+  const fs::path folder = FreshFolder("chain");
+  int row = 0;
+  for (const auto& c : cases) {
+    const fs::path log = folder / ("burns" + std::to_string(++row) + ".jsonl");
+    c.make(log);
+    std::ifstream in(log, std::ios::binary);
+    const LogCheck check = CheckBurnLog(in);
+    EXPECT_EQ(check.intact, c.intact) << c.what;
+    EXPECT_EQ(check.checked, c.checked) << c.what;
+    std::vector<std::pair<LogFinding, std::uint64_t>> notes;
+    std::string texts;
+    for (const LogNote& note : check.notes) {
+      notes.emplace_back(note.finding, note.line);
+      texts += note.text + "\n";
+    }
+    EXPECT_EQ(notes, c.notes) << c.what << ":\n" << texts;
   }
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs a burn of plcburn-cli with --json and --log, then checks the record it left: one line in
-the log, the same record as the last event of the stream (a result), a success on PORT, the
-image's name as typed and its SHA-256, and lines that end in LF alone.
+the log, the first of its chain, the same record as the last event of the stream (a result), a
+success on PORT, the image's name as typed and its SHA-256, and lines that end in LF alone.
 
     record_check.py LOG IMAGE PORT -- COMMAND ARGS...
 """
@@ -29,6 +29,11 @@ def main(argv):
     last = [json.loads(line) for line in out.splitlines() if line.startswith("{")][-1]
     with open(log, encoding="utf-8") as f:
         records = [json.loads(line) for line in f]
+    # The log's own chain: the first record of a new log, which the event's record lacks.
+    chain = [(r.pop("seq", "none"), r.pop("prev_sha256", "none")) for r in records]
+    if chain != [(1, None)]:
+        print("the log's chain %r" % chain)
+        return 1
     with open(image, "rb") as f:
         sha256 = hashlib.sha256(f.read()).hexdigest()
     record = last.get("record", {})

@@ -21,10 +21,12 @@ DeviceAction Move(DeviceLife& life, Stage to, DeviceAction action = DeviceAction
   return action;
 }
 
-// A new plug: burned unless the station has stopped taking them.
+// A new plug: burned unless the station has stopped taking them, or it waits for its serial.
 DeviceAction NewPlug(DeviceLife& life, const DeviceEvent& event, const DeviceRules& rules) {
   life.instance = event.instance;
   if (!rules.taking) return Move(life, Stage::Absent, DeviceAction::Free);
+  if (rules.requireSerial && !event.scanWaiting)
+    return Move(life, Stage::AwaitingScan, DeviceAction::AwaitScan);
   return Move(life, Stage::Burning, DeviceAction::StartBurn);
 }
 
@@ -72,6 +74,7 @@ DeviceAction BurnEnds(DeviceLife& life, const DeviceEvent& event, Stage to) {
 std::string_view DeviceStageName(DeviceStage stage) {
   switch (stage) {
     case Stage::Absent: return "absent";
+    case Stage::AwaitingScan: return "awaiting scan";
     case Stage::LeftAlone: return "left alone";
     case Stage::LeftAloneAway: return "left alone, away";
     case Stage::Burning: return "burning";
@@ -97,6 +100,14 @@ DeviceAction Advance(DeviceLife& life, const DeviceEvent& event, const DeviceRul
         life.instance = event.instance;
         return Move(life, Stage::LeftAlone);
       }
+      break;
+    case Stage::AwaitingScan:
+      if (event.kind == Kind::Scanned && rules.taking)
+        return Move(life, Stage::Burning, DeviceAction::StartBurn);
+      if (event.kind == Kind::Vanished) return Move(life, Stage::Absent, DeviceAction::Free);
+      // Another plug at the same place, unseen: it waits for its own scan.
+      if (event.kind == Kind::Appeared && event.instance != life.instance)
+        return NewPlug(life, event, rules);
       break;
     case Stage::LeftAlone:
       if (event.kind == Kind::Vanished) return GoAway(life, event, Stage::LeftAloneAway);

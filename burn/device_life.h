@@ -16,6 +16,7 @@ namespace plcburn {
 
 enum class DeviceStage {
   Absent,          // not plugged in (where a life starts and ends)
+  AwaitingScan,    // plugged in with no scanned serial waiting, where one is required
   LeftAlone,       // plugged in when the station started: burned only after it was unplugged
   LeftAloneAway,   // left alone and gone for less than the debounce
   Burning,         // its burn runs
@@ -35,6 +36,7 @@ enum class DeviceEventKind {
   Vanished,        // no longer in any slot
   ReplugAsked,     // its burn asks the operator to re-plug it
   BurnEnded,       // its burn has ended, with `verdict`
+  Scanned,         // a serial was scanned for it
   Tick,            // time has passed (debounces run out)
   Stop,            // the station stops
 };
@@ -45,6 +47,7 @@ struct DeviceEvent {
   DeviceEventKind kind = DeviceEventKind::Tick;
   StationClock::time_point at{};
   std::string instance = {};              // Appeared, PresentAtStart: which plug of the device
+  bool scanWaiting = false;               // Appeared, PresentAtStart: a scanned serial waits
   BurnVerdict verdict = BurnVerdict::Ok;  // BurnEnded
 };
 
@@ -52,6 +55,7 @@ struct DeviceEvent {
 enum class DeviceAction {
   None,
   StartBurn,   // a new plug: burn it
+  AwaitScan,   // a new plug that waits for its serial to be scanned
   ReplugSeen,  // tell its burn's prompt that it has been re-plugged
   StopBurn,    // stop its burn
   Free,        // its life has ended: its slot shows empty again
@@ -61,7 +65,8 @@ struct DeviceRules {
   // A device gone for less than this that comes back to the same place is the same device.
   std::chrono::milliseconds debounce{2000};
   bool burnPresentAtStart = false;
-  bool taking = true;  // false once the station stops: nothing new is burned
+  bool taking = true;          // false once the station stops: nothing new is burned
+  bool requireSerial = false;  // a plug is burned only with a scanned serial
 };
 
 struct DeviceLife {

@@ -1,12 +1,14 @@
 #include "burn/station.h"
 
 #include <algorithm>
+#include <ctime>
 #include <thread>
 #include <utility>
 
 #include "burn/controlled_opener.h"
 #include "burn/refused_burn.h"
 #include "core/memory_image.h"
+#include "core/serial_label.h"
 #include "core/stopped_burn.h"
 
 namespace plcburn {
@@ -17,12 +19,25 @@ std::string FirstLine(const std::string& text) {
   return text.substr(0, text.find('\n'));
 }
 
+// Today's date on the station's own calendar, as a number.
+int LocalDay() {
+  const std::time_t now = std::time(nullptr);
+  std::tm day{};
+#ifdef _WIN32
+  localtime_s(&day, &now);
+#else
+  localtime_r(&now, &day);
+#endif
+  return (day.tm_year + 1900) * 10000 + (day.tm_mon + 1) * 100 + day.tm_mday;
+}
+
 }  // namespace
 
 // One device's burn: its panel values, its record and its operator, which the station answers.
 class Station::Unit : public Operator, public BurnJournal {
  public:
-  Unit(Station& station, SlotDevice at, std::unique_ptr<LinkOpener> opener)
+  Unit(Station& station, SlotDevice at, std::unique_ptr<LinkOpener> opener,
+       const std::string& serial)
       : st_(station),
         at_(std::move(at)),
         label_(station.LabelOf(at_)),
@@ -32,6 +47,8 @@ class Station::Unit : public Operator, public BurnJournal {
         recording_{*this, FactsFor(station.config_.facts, label_)},
         runner_(state_, *this, station.config_.second) {
     selection_.SetComPort(at_.port);
+    recording_.facts.serial = serial;
+    recording_.facts.warnings = station.WarningsFor(serial);
   }
   ~Unit() override { Wait(); }
 
@@ -159,7 +176,7 @@ Station::~Station() {
 }
 
 DeviceRules Station::Rules() const {
-  return {config_.unplugDebounce, config_.burnPresentAtStart, !stopped_};
+  return {config_.unplugDebounce, config_.burnPresentAtStart, !stopped_, config_.requireSerial};
 }
 
 DeviceLabel Station::LabelOf(const SlotDevice& at) const {
@@ -208,23 +225,35 @@ void Station::Take(const SlotLook& look, bool first) {
     std::lock_guard lock(mutex_);
     const DeviceRules rules = Rules();
     const auto now = StationClock::now();
+    ExpireScan(now, after);
     // A device reached through several entries goes by the newest: an old link that a reused
     // node brings back to life does not name the device that reused it.
     std::map<std::string, const SlotDevice*> present;
+    std::vector<std::string> inOrder;  // as the slots list them: a scan goes to the first
     for (const SlotDevice& d : look.devices) {
       const auto [at, added] = present.try_emplace(d.device, &d);
+      if (added) inOrder.push_back(d.device);
       if (!added && d.entryMadeNs > at->second->entryMadeNs) at->second = &d;
     }
     for (auto& [device, known] : known_) {
       if (present.count(device) != 0 || known.life.stage == DeviceStage::Absent) continue;
       Apply(known, Advance(known.life, {DeviceEventKind::Vanished, now}, rules), nullptr, after);
     }
-    for (const auto& [device, seen] : present) {
+    for (const std::string& device : inOrder) {
+      const SlotDevice* seen = present.at(device);
       Known& known = known_[device];
       if (known.life.stage == DeviceStage::Absent) known.life.usb = seen->usb;
-      const DeviceEvent event{first ? DeviceEventKind::PresentAtStart : DeviceEventKind::Appeared,
-                              now, seen->instance};
-      Apply(known, Advance(known.life, event, rules), seen, after);
+      DeviceEvent event{first ? DeviceEventKind::PresentAtStart : DeviceEventKind::Appeared, now,
+                        seen->instance};
+      event.scanWaiting = pending_.has_value();
+      const DeviceAction action = Advance(known.life, event, rules);
+      std::string serial;
+      if (action == DeviceAction::StartBurn && pending_) {
+        serial = pending_->serial;
+        pending_.reset();
+        after.scans.push_back({serial, "given to " + seen->port});
+      }
+      Apply(known, action, seen, after, serial);
     }
     for (auto& [device, known] : known_)
       Apply(known, Advance(known.life, {DeviceEventKind::Tick, now}, rules), nullptr, after);
@@ -242,26 +271,41 @@ void Station::Take(const SlotLook& look, bool first) {
   Finish(after);
 }
 
-void Station::Apply(Known& known, DeviceAction action, const SlotDevice* seen, Aftermath& after) {
+void Station::Apply(Known& known, DeviceAction action, const SlotDevice* seen, Aftermath& after,
+                    const std::string& serial) {
   switch (action) {
     case DeviceAction::None: break;
-    case DeviceAction::StartBurn:
+    case DeviceAction::StartBurn: {
       // A node reused after an unplug the station never saw: the ended burn goes.
       if (known.unit) after.retired.push_back(std::move(known.unit));
-      known.at = *seen;
+      if (seen != nullptr) known.at = *seen;
       known.replugs = 0;
       known.shown = SlotState::Burning;
-      known.note.clear();
-      known.unit = std::make_unique<Unit>(*this, known.at, openerFor_(known.at));
+      known.serial = serial;
+      const std::vector<std::string> warnings = WarningsFor(serial);
+      known.note = warnings.empty() ? std::string() : warnings.front();
+      for (const std::string& warning : warnings) after.scans.push_back({serial, warning});
+      known.unit = std::make_unique<Unit>(*this, known.at, openerFor_(known.at), serial);
       after.started.push_back(known.unit.get());
+      break;
+    }
+    case DeviceAction::AwaitScan:
+      if (known.unit) after.retired.push_back(std::move(known.unit));
+      known.at = *seen;
+      known.shown = SlotState::Scan;
+      known.serial.clear();
+      known.note = "waiting for its serial to be scanned";
+      known.waitingSince = StationClock::now();
+      after.awaitingScan.push_back(LabelOf(known.at));
       break;
     case DeviceAction::ReplugSeen: ++known.replugs; break;
     case DeviceAction::StopBurn:
       if (known.unit) known.unit->Stop();
       break;
     case DeviceAction::Free:
-      if (!known.unit) break;  // left alone: it was never shown
-      after.retired.push_back(std::move(known.unit));
+      // Left alone, it was never shown; waiting for its scan, it was.
+      if (!known.unit && known.shown != SlotState::Scan) break;
+      if (known.unit) after.retired.push_back(std::move(known.unit));
       after.freed.push_back(LabelOf(known.at));
       known.shown = SlotState::Empty;
       break;
@@ -276,6 +320,9 @@ void Station::Finish(Aftermath& after) {
     view_.Misfit(m.slot < config_.slots.size() ? config_.slots[m.slot] : std::string(), m.path,
                  m.why);
   for (const DeviceLabel& label : after.freed) view_.Changed(label, SlotState::Empty, {});
+  for (const DeviceLabel& label : after.awaitingScan)
+    view_.Changed(label, SlotState::Scan, "waiting for its serial to be scanned");
+  for (const ScanNote& scan : after.scans) view_.ScanSaid(scan.serial, scan.what);
   for (Unit* unit : after.started) {
     std::optional<DeviceLabel> label;
     {
@@ -292,6 +339,10 @@ std::chrono::milliseconds Station::UntilNextDeadline() const {
   std::lock_guard lock(mutex_);
   auto wait = std::chrono::milliseconds(std::chrono::hours(1));
   const auto now = StationClock::now();
+  if (pending_) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(pending_->until - now);
+    wait = std::clamp(left, std::chrono::milliseconds(0), wait);
+  }
   for (const auto& [device, known] : known_) {
     if (const auto deadline = NextDeadline(known.life, Rules())) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
@@ -299,6 +350,50 @@ std::chrono::milliseconds Station::UntilNextDeadline() const {
     }
   }
   return wait;
+}
+
+void Station::Scanned(const std::string& serial) {
+  if (const std::string problem = SerialProblem(serial); !problem.empty()) {
+    view_.ScanSaid(serial, "refused: " + problem + "; scan the label again");
+    return;
+  }
+  Aftermath after;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopped_) return;
+    // The device that has waited for its scan the longest takes it at once.
+    Known* waiting = nullptr;
+    for (auto& [device, known] : known_)
+      if (known.life.stage == DeviceStage::AwaitingScan &&
+          (waiting == nullptr || known.waitingSince < waiting->waitingSince))
+        waiting = &known;
+    if (waiting != nullptr) {
+      const DeviceAction action =
+          Advance(waiting->life, {DeviceEventKind::Scanned, StationClock::now()}, Rules());
+      after.scans.push_back({serial, "given to " + waiting->at.port});
+      Apply(*waiting, action, nullptr, after, serial);
+    } else {
+      if (pending_)
+        after.scans.push_back({pending_->serial, "replaced by " + serial + " before a plug"});
+      pending_ = PendingScan{serial, StationClock::now() + config_.scanTimeout};
+      after.scans.push_back({serial, "waiting for the next PLC plugged in"});
+    }
+  }
+  Finish(after);
+  watch_.Wake();  // its time-out counts from now
+}
+
+// A scan that no plug took in time is forgotten, and said so.
+void Station::ExpireScan(StationClock::time_point now, Aftermath& after) {
+  if (!pending_ || now < pending_->until) return;
+  after.scans.push_back({pending_->serial, "timed out: no PLC was plugged in"});
+  pending_.reset();
+}
+
+std::vector<std::string> Station::WarningsFor(const std::string& serial) const {
+  const auto it = burnedOkOn_.find(serial);
+  if (serial.empty() || it == burnedOkOn_.end() || it->second != LocalDay()) return {};
+  return {"serial " + serial + " was burned OK at this station today already"};
 }
 
 int Station::Replugs(const std::string& device) const {
@@ -335,6 +430,8 @@ void Station::BurnEnded(const std::string& device, const BurnRecord& record) {
     known.shown = EndedState(verdict);
     known.note = note;
     label = LabelOf(known.at);
+    if (verdict == BurnVerdict::Ok && !record.facts.serial.empty())
+      burnedOkOn_[record.facts.serial] = LocalDay();
     switch (verdict) {
       case BurnVerdict::Ok: ++totals_.burned; break;
       case BurnVerdict::Failed: ++totals_.failed; break;
@@ -356,11 +453,15 @@ std::vector<Station::DeviceStatus> Station::Devices() const {
   std::lock_guard lock(mutex_);
   std::vector<DeviceStatus> list;
   for (const auto& [device, known] : known_) {
-    if (!known.unit) continue;
+    if (!known.unit) {
+      if (known.shown == SlotState::Scan)
+        list.push_back({known.at.port, known.at.slot, LabelOf(known.at), known.shown, known.note});
+      continue;
+    }
     const BurnState& s = known.unit->Panel();
     const bool running = known.shown == SlotState::Burning || known.shown == SlotState::Replug;
     list.push_back({known.at.port, known.at.slot, LabelOf(known.at), known.shown, known.note,
-                    s.flashStatus.load(), s.progress.load(), s.errCounter.load(),
+                    known.serial, s.flashStatus.load(), s.progress.load(), s.errCounter.load(),
                     s.totalErrCounter.load(),
                     running ? known.unit->ElapsedSeconds() : s.elapsedTime.load()});
   }

@@ -58,6 +58,9 @@ class StationView {
   // opened.
   virtual void Misfit(const std::string& /*slot*/, const std::string& /*path*/,
                       std::string_view /*why*/) {}
+  // What became of a scanned serial: `what` says it (waiting for a plug, refused, replaced by
+  // the next, timed out, given to a device, already burned today).
+  virtual void ScanSaid(std::string_view /*serial*/, std::string_view /*what*/) {}
 };
 
 // The model and image a PLC gets when the station identifies it first, or why it gets none.
@@ -80,6 +83,10 @@ struct StationConfig {
   // A device gone for less than this that comes back to the same place is the same device.
   std::chrono::milliseconds unplugDebounce{2000};
   bool burnPresentAtStart = false;
+  // A scanned serial belongs to the next device plugged in within this time.
+  std::chrono::milliseconds scanTimeout{30000};
+  // Devices plugged with no scan waiting are not burned until one comes ("SCAN").
+  bool requireSerial = false;
   std::chrono::milliseconds second{1000};  // the runners' second (shorter in tests)
   // When set, each PLC is identified on its own link first and burned with what this gives,
   // instead of `modelRow` and `image`; it runs on the device's own thread, and the opener it
@@ -98,6 +105,9 @@ class Station {
   // Safe from any thread, at any moment: every burn, begun or about to begin, ends as stopped
   // with its record; idle slots just close.
   void Stop();
+  // A serial scanned from a label (any thread): it goes to the device waiting for one the
+  // longest, or else waits for the next device plugged in.
+  void Scanned(const std::string& serial);
 
   struct Totals {
     int burned = 0;
@@ -113,6 +123,7 @@ class Station {
     DeviceLabel label;
     SlotState state = SlotState::Empty;
     std::string note;
+    std::string serial = {};  // scanned for it, if any
     std::int32_t flashStatus = 0, progress = 0, errCounter = 0, totalErrCounter = 0,
                  elapsedTime = 0;
   };
@@ -127,6 +138,15 @@ class Station {
     int replugs = 0;  // re-plugs seen while its burn runs
     SlotState shown = SlotState::Empty;
     std::string note;
+    std::string serial;                       // scanned for this plug
+    StationClock::time_point waitingSince{};  // for its scan
+  };
+  struct PendingScan {
+    std::string serial;
+    StationClock::time_point until;
+  };
+  struct ScanNote {
+    std::string serial, what;
   };
   // What Take decided, done once the lock is let go.
   struct Aftermath {
@@ -134,12 +154,17 @@ class Station {
     std::vector<Unit*> started;
     std::vector<std::unique_ptr<Unit>> retired;
     std::vector<SlotMisfit> misfits;
+    std::vector<DeviceLabel> awaitingScan;
+    std::vector<ScanNote> scans;
   };
 
   DeviceRules Rules() const;
   DeviceLabel LabelOf(const SlotDevice& at) const;
   void Take(const SlotLook& look, bool first);
-  void Apply(Known& known, DeviceAction action, const SlotDevice* seen, Aftermath& after);
+  void Apply(Known& known, DeviceAction action, const SlotDevice* seen, Aftermath& after,
+             const std::string& serial = {});
+  void ExpireScan(StationClock::time_point now, Aftermath& after);
+  std::vector<std::string> WarningsFor(const std::string& serial) const;
   void Finish(Aftermath& after);
   std::chrono::milliseconds UntilNextDeadline() const;
   // Called from a unit's threads.
@@ -156,8 +181,10 @@ class Station {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool stopped_ = false;
-  std::map<std::string, Known> known_;  // by device
-  std::set<std::string> misfitsSaid_;   // paths of misfits said while they stay
+  std::map<std::string, Known> known_;     // by device
+  std::set<std::string> misfitsSaid_;      // paths of misfits said while they stay
+  std::optional<PendingScan> pending_;     // scanned, waiting for a plug
+  std::map<std::string, int> burnedOkOn_;  // serial -> the day it was last burned OK
   Totals totals_;
 };
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plcburn {
 
@@ -22,6 +23,10 @@ struct RecordFacts {
   // device found in it (its node, or the USB port path it is plugged into); empty elsewhere.
   std::string slot = {};
   std::string device = {};
+  // The PLC's serial as the operator gave it (a scanned label); empty when none was.
+  std::string serial = {};
+  // What the front end warned of before the burn (a serial burned OK today already).
+  std::vector<std::string> warnings = {};
 };
 
 // What decided a burn's end when no protocol step did, as `BurnRecord::Result::step` names it.

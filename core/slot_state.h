@@ -7,12 +7,13 @@
 
 namespace plcburn {
 
-enum class SlotState { Empty, Burning, Replug, Ok, Failed, Stopped, Refused };
+enum class SlotState { Empty, Scan, Burning, Replug, Ok, Failed, Stopped, Refused };
 
-// "empty", "burning", "replug", "ok", "failed", "stopped", "refused".
+// "empty", "scan", "burning", "replug", "ok", "failed", "stopped", "refused".
 constexpr std::string_view SlotStateName(SlotState state) {
   switch (state) {
     case SlotState::Empty: return "empty";
+    case SlotState::Scan: return "scan";
     case SlotState::Burning: return "burning";
     case SlotState::Replug: return "replug";
     case SlotState::Ok: return "ok";

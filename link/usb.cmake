@@ -19,3 +19,9 @@ plcburn_library(plcburn_slot_watch STATIC
 target_link_libraries(plcburn_slot_watch PUBLIC plcburn_link
                       PRIVATE plcburn_usb PkgConfig::LIBUSB PkgConfig::LIBUDEV Threads::Threads)
 # Its udev rule is installed into udev's directory by packaging/.
+
+# A barcode scanner's keys, read through libevdev, for a station's scanned serials.
+pkg_check_modules(LIBEVDEV REQUIRED IMPORTED_TARGET GLOBAL libevdev)
+plcburn_library(plcburn_scanner STATIC ${CMAKE_CURRENT_LIST_DIR}/scanner_keys.cpp
+                                       ${CMAKE_CURRENT_LIST_DIR}/evdev_scanner_linux.cpp)
+target_link_libraries(plcburn_scanner PRIVATE PkgConfig::LIBEVDEV Threads::Threads)

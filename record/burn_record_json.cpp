@@ -81,7 +81,9 @@ Json RecordJson(const BurnRecord& r) {
               {"app_version", OrNull(r.plc.appVersion)},
               {"boot_version", OrNull(r.plc.bootVersion)},
               {"d1386", OrNull(r.plc.d1386)},
-              {"d1148", OrNull(r.plc.d1148)}};
+              {"d1148", OrNull(r.plc.d1148)},
+              {"serial", OrNull(r.facts.serial)}};
+  j["warnings"] = r.facts.warnings;
   return j;
 }
 

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "core/catalogue.h"
+#include "core/serial_label.h"
 #include "core/utf8_text.h"
 
 namespace plcburn {
@@ -30,6 +31,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   std::string problem;  // the first value refused, in our words
   std::string replugTimeout;
   std::string unplugDebounce;
+  std::string scanTimeout;
   struct Valued {
     const char* name;
     const char* what;
@@ -68,13 +70,17 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
                                   {"--verify-log", &o.verifyLog, "a file"},
                                   {"--metrics", &o.metrics, "ADDRESS:PORT"},
                                   {"--replug-timeout", &replugTimeout, "a number of seconds"},
-                                  {"--unplug-debounce", &unplugDebounce, "a number of seconds"}})
+                                  {"--unplug-debounce", &unplugDebounce, "a number of seconds"},
+                                  {"--scan-timeout", &scanTimeout, "a number of seconds"},
+                                  {"--serial", &o.serial, "the PLC's serial"},
+                                  {"--scanner", &o.scanner, "an input device"}})
     value(name, *into, what)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_flag("-y,--yes", o.yes);
   app.add_flag("--json", o.json);
   app.add_flag("--no-log", o.noLog);
   app.add_flag("--identify", o.identify);
   app.add_flag("--now", o.now);
+  app.add_flag("--require-serial", o.requireSerial);
   app.add_flag("--list-ports", o.listPorts);
   app.add_flag("--build-model", o.buildModel);
   app.add_flag("-h,--help", o.help);
@@ -117,6 +123,18 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
               "--unplug-debounce needs a number of seconds from 0 to 60, not " + unplugDebounce};
     o.unplugDebounceMs = static_cast<int>(s * 1000 + 0.5);
   }
+  if (!scanTimeout.empty()) {
+    char* end = nullptr;
+    const long n = std::strtol(scanTimeout.c_str(), &end, 10);
+    if (*end != '\0' || n < 1 || n > 3600)
+      return {std::nullopt,
+              "--scan-timeout needs a number of seconds from 1 to 3600, not " + scanTimeout};
+    o.scanTimeoutS = static_cast<int>(n);
+  }
+  if (!o.serial.empty()) {
+    if (const std::string unusable = SerialProblem(o.serial); !unusable.empty())
+      return {std::nullopt, "--serial " + o.serial + ": " + unusable};
+  }
   if (!o.images.empty() && (!o.image.empty() || !o.model.empty()))
     return {std::nullopt, "--images excludes --image and --model"};
   if (o.identify && (!o.image.empty() || !o.images.empty() || !o.model.empty()))
@@ -133,6 +151,11 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   if (!o.watchMode && (o.now || !replugTimeout.empty() || !unplugDebounce.empty()))
     return {std::nullopt, "--now, --replug-timeout and --unplug-debounce belong to --watch"};
   if (!o.watchMode && !o.metrics.empty()) return {std::nullopt, "--metrics belongs to --watch"};
+  if (!o.watchMode && (o.requireSerial || !scanTimeout.empty() || !o.scanner.empty()))
+    return {std::nullopt, "--require-serial, --scan-timeout and --scanner belong to --watch"};
+  // A serial names one PLC: at a station each plug gets its own from a scan.
+  if (!o.serial.empty() && (o.watchMode || o.ports.size() > 1 || o.identify))
+    return {std::nullopt, "--serial names one PLC: give it for a single burn only"};
   if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};
   return {o, ""};
 }

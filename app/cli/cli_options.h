@@ -28,9 +28,13 @@ struct CliOptions {
   int replugTimeoutS = 60;  // station mode: how long a re-plug may take
   // station mode: a device gone for less than this that comes back to its place is the same one
   int unplugDebounceMs = 2000;
-  bool now = false;         // station mode: burn what is plugged in at the start too
-  std::string metrics;      // station mode: serve the station's figures at ADDRESS:PORT
-  bool buildModel = false;  // print the model this build serves
+  bool now = false;            // station mode: burn what is plugged in at the start too
+  std::string metrics;         // station mode: serve the station's figures at ADDRESS:PORT
+  std::string serial;          // one burn: the PLC's serial, as its label says
+  bool requireSerial = false;  // station mode: burn only plugs with a scanned serial
+  int scanTimeoutS = 30;       // station mode: how long a scan waits for its plug
+  std::string scanner;         // station mode: the barcode scanner's input device
+  bool buildModel = false;     // print the model this build serves
   bool help = false;
   bool version = false;
 };
@@ -56,12 +60,14 @@ struct ModelChoice {
 ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
 
 inline constexpr const char* kCliUsage =
-    "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--yes] [--json]\n"
+    "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--serial TEXT] [--yes]\n"
+    "                   [--json]\n"
     "                   [--log FILE | --no-log] [--trusted-key FILE]... [--list-ports]\n"
     "       plcburn-cli --port PORT... --images DIR [--yes] [--json]\n"
     "       plcburn-cli --watch SLOT... [--model NAME] [--image FILE | --images DIR]\n"
     "                   [--replug-timeout S] [--unplug-debounce S] [--now]\n"
     "                   [--metrics ADDRESS:PORT] [--json] [--log FILE | --no-log]\n"
+    "                   [--require-serial] [--scan-timeout S] [--scanner DEVICE]\n"
     "       plcburn-cli --identify --port PORT|all... [--json]\n"
     "       plcburn-cli --verify-image FILE [--trusted-key FILE]...\n"
     "       plcburn-cli --verify-log FILE\n"

@@ -127,12 +127,13 @@ int main(int argc, char** argv) {
   std::optional<std::filesystem::path> logPath;
   if (!options.noLog)
     logPath = options.log.empty() ? DefaultBurnLogPath() : PathFromUtf8(options.log);
-  const RecordFacts facts{
+  RecordFacts facts{
       HostName(),
       options.image.empty() ? std::string(BuiltinImageName())
                             : Utf8FromPath(PathFromUtf8(options.image).filename()),
       options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes),
       trust.keyId, trust.trustedComment};
+  facts.serial = options.serial;
   if (options.watchMode) return RunStation(options, row, imageBytes, facts, logPath);
   std::optional<BurnLog> log;
   if (logPath) {
@@ -182,14 +183,17 @@ int main(int argc, char** argv) {
       if (c.row) c.refusal = promptRefusal(ModelAt(*c.row)).value_or("");
       if (!c.refusal.empty()) {
         anyRefused = true;
-        ReportRefusal(port, c, RecordFacts{facts.host, "", ""}, identifiedFrom,
-                      log ? &*log : nullptr, options.json ? &events : nullptr);
+        RecordFacts refusedFacts{facts.host, "", ""};
+        refusedFacts.serial = facts.serial;
+        ReportRefusal(port, c, refusedFacts, identifiedFrom, log ? &*log : nullptr,
+                      options.json ? &events : nullptr);
         continue;
       }
       portRow = *c.row;
       portImage = c.bytes;
       portFacts = {facts.host, std::filesystem::path(c.path).filename().string(),
                    Sha256Hex(c.bytes)};
+      portFacts.serial = facts.serial;
     }
     const ModelRules& portModel = ModelAt(portRow);
     burns.push_back(std::make_unique<PortBurn>(port, portRow, portImage, log ? &*log : nullptr,

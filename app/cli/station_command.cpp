@@ -12,12 +12,16 @@
 #include "app/cli/output_queue.h"
 #include "app/cli/station_lines.h"
 #include "app/cli/stop_signals.h"
+#include "app/cli/terminal_scans.h"
 #include "app/common/exit_status.h"
 #include "app/common/station_metrics_view.h"
 #include "burn/station.h"
 #include "core/utf8_text.h"
 #include "core/version.h"
 #include "link/slot_watch.h"
+#ifdef PLCBURN_SCANNER
+#include "link/evdev_scanner.h"
+#endif
 #include "link/system_opener.h"
 #include "metrics/metrics_address.h"
 #ifdef PLCBURN_METRICS_SERVER
@@ -55,6 +59,12 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
       return kExitUsage;
     }
   }
+#ifndef PLCBURN_SCANNER
+  if (!options.scanner.empty()) {
+    std::fprintf(stderr, "plcburn-cli: --scanner reads input devices on Linux only\n");
+    return kExitUsage;
+  }
+#endif
   std::optional<MetricsAddress> metricsAt;
   if (!options.metrics.empty()) {
     const ParsedMetricsAddress parsed = ParseMetricsAddress(options.metrics);
@@ -135,6 +145,8 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   config.replugTimeout = std::chrono::seconds(options.replugTimeoutS);
   config.unplugDebounce = std::chrono::milliseconds(options.unplugDebounceMs);
   config.burnPresentAtStart = options.now;
+  config.requireSerial = options.requireSerial;
+  config.scanTimeout = std::chrono::seconds(options.scanTimeoutS);
   if (!options.images.empty()) {
     config.chooseImage = [dir = options.images, &metrics](LinkOpener& opener,
                                                           const SlotDevice& device) {
@@ -157,6 +169,19 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
     running = &station;
     if (stopSignal.load() != 0) station.Stop();
   }
+  // Scanned labels: typed into this terminal, or from the scanner named.
+  TerminalScans typed([&station](const std::string& line) { station.Scanned(line); });
+#ifdef PLCBURN_SCANNER
+  std::unique_ptr<EvdevScanner> scanner;
+  if (!options.scanner.empty()) {
+    scanner = EvdevScanner::Open(
+        options.scanner, [&station](const std::string& line) { station.Scanned(line); }, &error);
+    if (!scanner) {
+      std::fprintf(stderr, "plcburn-cli: %s\n", error.c_str());
+      return kExitFailed;
+    }
+  }
+#endif
   lines.Start(station);
   station.Run();
   lines.Finish();

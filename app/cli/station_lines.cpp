@@ -104,8 +104,9 @@ std::string StationLines::Line(const Station::DeviceStatus& d) const {
     case SlotState::Stopped: std::snprintf(text, sizeof text, "STOPPED: %s", d.note.c_str()); break;
     case SlotState::Refused: std::snprintf(text, sizeof text, "REFUSED: %s", d.note.c_str()); break;
     case SlotState::Empty: std::snprintf(text, sizeof text, "empty"); break;
+    case SlotState::Scan: std::snprintf(text, sizeof text, "SCAN: scan its label"); break;
   }
-  return d.device + "  " + text;
+  return d.device + "  " + text + (d.serial.empty() ? "" : "  serial " + d.serial);
 }
 
 // The live lines five times a second; with --json, a progress event for each burn whose
@@ -150,6 +151,14 @@ void StationLines::ReportProgress(const std::vector<Station::DeviceStatus>& devi
     state.totalErrCounter = d.totalErrCounter;
     events_->Progress(SourceOf(d.label), state);
   }
+}
+
+// Said in every mode: the operator with the scanner must hear what became of the label.
+void StationLines::ScanSaid(std::string_view serial, std::string_view what) {
+  out_.Post(Stream::Err,
+            "plcburn-cli: scan " + std::string(serial) + ": " + std::string(what) + "\n");
+  if (events_ != nullptr)
+    events_->Other("scan", EventSource(""), {{"serial", serial}, {"what", what}});
 }
 
 }  // namespace plcburn

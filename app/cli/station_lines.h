@@ -38,6 +38,7 @@ class StationLines : public StationView {
   void Prompt(const DeviceLabel& who, const ReconnectPrompt& prompt) override;
   void Result(const DeviceLabel& who, const BurnRecord& record) override;
   void Misfit(const std::string& slot, const std::string& path, std::string_view why) override;
+  void ScanSaid(std::string_view serial, std::string_view what) override;
 
  private:
   struct LastProgress {

@@ -104,6 +104,8 @@ int RunStationWindow(const plcburn::StationSetup& setup) {
   config.facts = setup.facts;
   config.log = log ? &*log : nullptr;
   config.replugTimeout = std::chrono::seconds(setup.options.replugTimeoutS);
+  config.requireSerial = setup.options.requireSerial;
+  config.scanTimeout = std::chrono::seconds(setup.options.scanTimeoutS);
   config.unplugDebounce = std::chrono::milliseconds(setup.options.unplugDebounceMs);
   config.burnPresentAtStart = setup.options.now;
   QtDialogs dialogs;

@@ -51,10 +51,11 @@ ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t
   setup.options = std::move(*parsed.options);
   const CliOptions& o = setup.options;
   if (!o.ports.empty() || o.json || o.identify || !o.verifyImage.empty() || !o.verifyLog.empty() ||
-      o.listPorts || o.buildModel || o.yes || !o.images.empty())
+      o.listPorts || o.buildModel || o.yes || !o.images.empty() || !o.scanner.empty())
     return {std::nullopt,
             "the station window takes only its slots, --model, --image, --trusted-key, "
-            "--replug-timeout, --unplug-debounce, --now, --log, --no-log and --metrics"};
+            "--replug-timeout, --unplug-debounce, --now, --require-serial, --scan-timeout, "
+            "--log, --no-log and --metrics"};
 
   const ModelChoice choice = ChooseModel(o, buildRow);
   if (!choice.row) return {std::nullopt, choice.error};

@@ -16,7 +16,7 @@ constexpr Color kFailedRed = 0x003C3CD8;
 
 StationTile TileFor(const Station::DeviceStatus& d, std::string_view model) {
   StationTile tile;
-  tile.name = d.device;
+  tile.name = d.serial.empty() ? d.device : d.device + "  " + d.serial;
   tile.model = model;
   tile.state = d.state;
   tile.values = d;
@@ -24,6 +24,11 @@ StationTile TileFor(const Station::DeviceStatus& d, std::string_view model) {
     case SlotState::Empty:
       tile.word = "EMPTY";
       tile.background = kEmptyGrey;
+      break;
+    case SlotState::Scan:
+      tile.word = "SCAN";
+      tile.background = kReplugAmber;
+      tile.message = "scan its label";
       break;
     case SlotState::Burning:
       tile.word = "BURNING " + std::to_string(std::clamp(d.progress, 0, 100)) + "%";

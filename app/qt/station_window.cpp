@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QPainter>
 #include <algorithm>
 #include <utility>
@@ -49,6 +50,7 @@ StationWindow::StationWindow(StationConfig config, SlotWatch& watch, Station::Op
   setWindowTitle(QString::fromLatin1(kStationTitle));
   setWindowIcon(QIcon(QStringLiteral(":/plcburn/plcburn.png")));
   setMinimumSize(kMinTileWidth, kTotalsHeight + kMinTileHeight);
+  setFocusPolicy(Qt::StrongFocus);  // a barcode scanner types into it
   resize(1280, 800);
   connect(&paintTimer_, &QTimer::timeout, this, [this] { update(); });
   paintTimer_.start(100);
@@ -148,6 +150,17 @@ void StationWindow::closeEvent(QCloseEvent* event) {
   }
   StopStation();
   event->accept();
+}
+
+void StationWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (!typed_.isEmpty()) station_.Scanned(typed_.toStdString());
+    typed_.clear();
+    return;
+  }
+  const QString text = event->text();
+  if (text.isEmpty() || typed_.size() >= 256) return QWidget::keyPressEvent(event);
+  typed_ += text;
 }
 
 void StationWindow::StopAndClose() {

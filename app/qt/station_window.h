@@ -39,6 +39,8 @@ class StationWindow : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // A barcode scanner types into the window: each line it ends with Enter is a scanned serial.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // Passes what the station tells on; the tiles themselves are read from its devices.
@@ -76,6 +78,7 @@ class StationWindow : public QWidget {
   Dialogs& dialogs_;
   std::tm since_{};
   QTimer paintTimer_;
+  QString typed_;  // a scan being typed
   QPixmap noLogo_;
   Forward forward_;
   Station station_;

@@ -48,6 +48,9 @@ TEST(StationTiles, OneTilePerDeviceAndPerEmptySlotInAGridThatFits) {
        "/a1=BURNING 42%+panel /a2=REPLUG+panel /b*=EMPTY USB=EMPTY "},
       {{Device("usb:1-1.2", 2, S::Failed, "CheckID failed"), Device("/b0", 1, S::Ok, "done")},
        "/a*=EMPTY /b0=OK(done) usb:1-1.2=FAILED(CheckID failed) "},
+      {{Device("/a1", 0, S::Scan), Device("/b0", 1, S::Stopped, "stopped"),
+        Device("usb:1-1.2", 2, S::Refused, "no image")},
+       "/a1=SCAN(scan its label) /b0=STOPPED(stopped) usb:1-1.2=REFUSED(no image) "},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Summary(StationTiles({"/a*", "/b*", "USB"}, "VL", c.devices)), c.tiles);

@@ -23,6 +23,8 @@ struct Transition {
   A action;
   bool stopped = false;  // the station has stopped taking plugs
   bool now = false;      // --now
+  bool require = false;  // --require-serial
+  bool scanWaiting = false;
 };
 
 class DeviceLifeTest : public ::testing::TestWithParam<Transition> {};
@@ -31,15 +33,15 @@ TEST_P(DeviceLifeTest, MovesAsTheEventSays) {
   const Transition& t = GetParam();
   const StationClock::time_point zero{};
   DeviceLife life{t.from, t.usb, "1", BurnVerdict::Ok, zero};
-  DeviceEvent event{t.event, zero + std::chrono::milliseconds(t.atMs), t.instance,
+  DeviceEvent event{t.event, zero + std::chrono::milliseconds(t.atMs), t.instance, t.scanWaiting,
                     BurnVerdict::Failed};
-  const DeviceRules rules{2000ms, t.now, !t.stopped};
+  const DeviceRules rules{2000ms, t.now, !t.stopped, t.require};
   EXPECT_EQ(Advance(life, event, rules), t.action);
   EXPECT_EQ(DeviceStageName(life.stage), DeviceStageName(t.to));
   if (t.event == K::BurnEnded) {
     EXPECT_EQ(life.verdict, BurnVerdict::Failed);
   }
-  if (t.action == A::StartBurn || t.action == A::ReplugSeen) {
+  if ((t.action == A::StartBurn || t.action == A::ReplugSeen) && t.event != K::Scanned) {
     EXPECT_EQ(life.instance, t.instance);
   }
 }
@@ -50,6 +52,11 @@ INSTANTIATE_TEST_SUITE_P(Table, DeviceLifeTest, ::testing::Values(
     Transition{"there_at_start_is_left_alone",      S::Absent, false, K::PresentAtStart, "2", 0, S::LeftAlone, A::None},
     Transition{"there_at_start_burned_with_now",    S::Absent, false, K::PresentAtStart, "2", 0, S::Burning, A::StartBurn, false, true},
     Transition{"nothing_new_once_stopped",          S::Absent, false, K::Appeared, "2", 0, S::Absent, A::Free, true},
+    Transition{"plug_waits_for_its_scan",           S::Absent, false, K::Appeared, "2", 0, S::AwaitingScan, A::AwaitScan, false, false, true},
+    Transition{"plug_takes_the_scan_waiting",       S::Absent, false, K::Appeared, "2", 0, S::Burning, A::StartBurn, false, false, true, true},
+    Transition{"scan_starts_the_burn",              S::AwaitingScan, false, K::Scanned, "", 0, S::Burning, A::StartBurn, false, false, true},
+    Transition{"unplugged_before_its_scan",         S::AwaitingScan, false, K::Vanished, "", 0, S::Absent, A::Free, false, false, true},
+    Transition{"scan_after_the_stop_burns_nothing", S::AwaitingScan, false, K::Scanned, "", 0, S::AwaitingScan, A::None, true, false, true},
     Transition{"left_alone_goes",                   S::LeftAlone, false, K::Vanished, "", 0, S::LeftAloneAway, A::None},
     Transition{"left_alone_seen_again",             S::LeftAlone, false, K::Appeared, "1", 0, S::LeftAlone, A::None},
     Transition{"left_alone_node_reused_unseen",     S::LeftAlone, false, K::Appeared, "2", 0, S::Burning, A::StartBurn},

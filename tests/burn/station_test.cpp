@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -156,6 +157,19 @@ class SeenView : public StationView {
     results[who.device].push_back(record);
     wake_.notify_all();
   }
+  void ScanSaid(std::string_view serial, std::string_view what) override {
+    std::lock_guard lock(mutex_);
+    scans_.push_back(std::string(serial) + ": " + std::string(what));
+    wake_.notify_all();
+  }
+  // Until a scan note begins with `start`.
+  bool WaitForScan(const std::string& start) {
+    std::unique_lock lock(mutex_);
+    return wake_.wait_for(lock, 20s, [&] {
+      return std::any_of(scans_.begin(), scans_.end(),
+                         [&](const std::string& s) { return s.starts_with(start); });
+    });
+  }
   void Misfit(const std::string&, const std::string& path, std::string_view) override {
     std::lock_guard lock(mutex_);
     misfits_.push_back(path);
@@ -184,6 +198,7 @@ class SeenView : public StationView {
   std::function<void(const std::string&, SlotState)> onChanged;
   std::function<void()> stopStation;  // as a signal would
   std::function<Station::Totals()> totals;
+  std::function<void(const std::string&)> scan;  // as a scanner would
   std::map<std::string, std::vector<SlotState>> states;
   std::map<std::string, std::vector<BurnRecord>> results;
 
@@ -191,6 +206,7 @@ class SeenView : public StationView {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<std::string> misfits_;
+  std::vector<std::string> scans_;
 };
 
 struct StationCase {
@@ -202,6 +218,8 @@ struct StationCase {
   std::chrono::milliseconds replugTimeout = 20s;
   std::function<StationImage(LinkOpener&, const SlotDevice&)> chooseImage = {};
   std::chrono::milliseconds unplugDebounce = 100ms;
+  bool requireSerial = false;
+  std::chrono::milliseconds scanTimeout = 20s;
 };
 
 class StationTest : public ::testing::TestWithParam<StationCase> {};
@@ -221,6 +239,8 @@ TEST_P(StationTest, BurnsWhatIsPlugged) {
   config.second = 1ms;
   config.unplugDebounce = c.unplugDebounce;
   config.chooseImage = c.chooseImage;
+  config.requireSerial = c.requireSerial;
+  config.scanTimeout = c.scanTimeout;
   Station station(
       config, slots,
       [&](const SlotDevice& d) {
@@ -229,6 +249,7 @@ TEST_P(StationTest, BurnsWhatIsPlugged) {
       view);
   view.stopStation = [&] { station.Stop(); };
   view.totals = [&] { return station.CurrentTotals(); };
+  view.scan = [&](const std::string& serial) { station.Scanned(serial); };
   std::thread running([&] { station.Run(); });
   slots.WaitUntilWatched();
   c.run(slots, view);
@@ -426,6 +447,81 @@ INSTANTIATE_TEST_SUITE_P(
                       none.plc.candidates = {*FindModel("QN4")};
                       none.refusal = "no image for the QN4";
                       return none;
+                    }},
+        // Scanned, then plugged: the serial is the PLC's in its record.
+        StationCase{"scan_then_plug", "QN4", nullptr, false,
+                    [](FakeSlots& s, SeenView& v) {
+                      v.scan("4711-0193");
+                      ASSERT_TRUE(v.WaitForScan("4711-0193: waiting"));
+                      s.Plug("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 1));
+                      EXPECT_EQ(v.results["/dev/ttyUSB0"][0].facts.serial, "4711-0193");
+                    }},
+        // Plugged with no scan where one is required: SCAN, nothing sent, until a scan comes.
+        StationCase{"plug_then_scan_required",
+                    "QN4",
+                    nullptr,
+                    false,
+                    [](FakeSlots& s, SeenView& v) {
+                      PlcSim& plc = s.Plug("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForState("/dev/ttyUSB0", SlotState::Scan));
+                      EXPECT_EQ(plc.Counters().dummyFrames + plc.Counters().probes, 0u);
+                      v.scan("4711-0194");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 1));
+                      EXPECT_TRUE(v.results["/dev/ttyUSB0"][0].result.ok);
+                      EXPECT_EQ(v.results["/dev/ttyUSB0"][0].facts.serial, "4711-0194");
+                    },
+                    20s,
+                    {},
+                    100ms,
+                    true},
+        // A scan no plug takes in time is forgotten, and said so.
+        StationCase{"scan_times_out",
+                    "QN4",
+                    nullptr,
+                    false,
+                    [](FakeSlots& s, SeenView& v) {
+                      v.scan("4711-0195");
+                      ASSERT_TRUE(v.WaitForScan("4711-0195: timed out"));
+                      s.Plug("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 1));
+                      EXPECT_EQ(v.results["/dev/ttyUSB0"][0].facts.serial, "");
+                    },
+                    20s,
+                    {},
+                    100ms,
+                    false,
+                    200ms},
+        // Bad scans are refused and leave nothing waiting; of two scans, the second counts.
+        StationCase{"bad_scans_refused_two_scans_one_plug", "QN4", nullptr, false,
+                    [](FakeSlots& s, SeenView& v) {
+                      for (const std::string bad : {std::string(),
+                                                    std::string("47\x01"
+                                                                "1"),
+                                                    std::string(65, '7')})
+                        v.scan(bad);
+                      ASSERT_TRUE(v.WaitForScan(std::string(65, '7') + ": refused"));
+                      v.scan("4711-0001");
+                      v.scan("4711-0002");
+                      ASSERT_TRUE(v.WaitForScan("4711-0001: replaced by 4711-0002"));
+                      s.Plug("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 1));
+                      EXPECT_EQ(v.results["/dev/ttyUSB0"][0].facts.serial, "4711-0002");
+                    }},
+        // The same label burned OK twice in a day: burned again, with a warning on record.
+        StationCase{"serial_burned_twice_today", "QN4", nullptr, false,
+                    [](FakeSlots& s, SeenView& v) {
+                      v.scan("4711-0003");
+                      s.Plug("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 1));
+                      EXPECT_TRUE(v.results["/dev/ttyUSB0"][0].facts.warnings.empty());
+                      s.Unplug("/dev/ttyUSB0");
+                      ASSERT_TRUE(v.WaitForState("/dev/ttyUSB0", SlotState::Empty));
+                      v.scan("4711-0003");
+                      s.Plug("/dev/ttyUSB0", "QN4");
+                      ASSERT_TRUE(v.WaitForResults("/dev/ttyUSB0", 2));
+                      EXPECT_EQ(v.results["/dev/ttyUSB0"][1].facts.warnings.size(), 1u);
+                      EXPECT_TRUE(v.WaitForScan("4711-0003: serial 4711-0003 was burned OK"));
                     }},
         // A slot entry that is no serial device is said once, however often the station looks.
         StationCase{"misfit_said_once", "QN4", nullptr, false,

@@ -28,3 +28,7 @@ plcburn_test(test_station_usb REALTIME ${CMAKE_CURRENT_LIST_DIR}/station_usb_tes
 target_link_libraries(test_station_usb PRIVATE plcburn_usb_emulation plcburn_slot_watch
                                                plcburn_system_link plcburn_usb plcburn_burn
                                                plcburn_core)
+
+# A barcode scanner's keys; the emulated scanner needs /dev/uinput (skipped without it).
+plcburn_test(test_scanner REALTIME ${CMAKE_CURRENT_LIST_DIR}/scanner_test.cpp)
+target_link_libraries(test_scanner PRIVATE plcburn_scanner PkgConfig::LIBEVDEV)

@@ -24,6 +24,9 @@ needs='plcburn-cli||/etc/plcburn/trusted-keys||
 --replug-timeout||||
 --unplug-debounce||||
 --now||||
+--scanner||/dev/input/by-id/usb-Scanner_Co_Scanner-event-kbd||
+--scan-timeout||||
+--require-serial||||
 --json||||
 --metrics|AF_INET AF_INET6 AF_UNIX|||'
 # (AF_UNIX: a host name for ADDRESS is looked up through nscd or systemd-resolved.)

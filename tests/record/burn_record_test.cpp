@@ -59,7 +59,8 @@ class MemoryJournal : public BurnJournal {
 
 BurnRecording RecordingOn(Bench& b, BurnJournal& journal) {
   return {journal,
-          {"station-7", "VL_test.bin", std::string(64, 'a'), "FC31175C19F83329", "VL v190"},
+          {"station-7", "VL_test.bin", std::string(64, 'a'), "FC31175C19F83329", "VL v190", "", "",
+           "4711-0193"},
           [&b] { return b.clock.NowMs(); },
           [&b] { return kWallBase + b.clock.NowMs(); }};
 }
@@ -138,6 +139,8 @@ TEST_P(BurnRecordOf, OneRecordBeforeTheFinalMessage) {
                   R"(","signature":{"key_id":"FC31175C19F83329","trusted_comment":"VL v190"}})"));
   EXPECT_EQ(j["result"]["code"].is_null(), !c.code.has_value());
   EXPECT_EQ(j["plc"]["identifier"].is_null(), !c.plc.identifier.has_value());
+  EXPECT_EQ(j["plc"]["serial"], "4711-0193");
+  EXPECT_EQ(j["warnings"], Json::array());
 }
 
 constexpr BurnRecord::Plc kVlPlc{0x0015, 0x0015, {}, {}, {}, {}};

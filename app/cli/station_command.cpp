@@ -7,14 +7,14 @@
 #include <optional>
 
 #include "app/cli/image_choice.h"
-#include "app/cli/image_file.h"
 #include "app/cli/json_events.h"
 #include "app/cli/output_queue.h"
 #include "app/cli/station_lines.h"
-#include "app/cli/stop_signals.h"
 #include "app/cli/terminal_scans.h"
 #include "app/common/exit_status.h"
+#include "app/common/image_file.h"
 #include "app/common/station_metrics_view.h"
+#include "app/common/stop_signals.h"
 #include "burn/station.h"
 #include "core/utf8_text.h"
 #include "core/version.h"

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/stop_signals.h"
 #include "app/common/exit_status.h"
 #include "app/common/station_metrics_view.h"
+#include "app/common/station_options.h"
+#include "app/common/stop_signals.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/main_window.h"
-#include "app/qt/station_options.h"
 #include "app/qt/station_window.h"
 #include "app/qt/window_options.h"
 #include "core/version.h"

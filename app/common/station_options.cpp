@@ -1,10 +1,10 @@
-#include "app/qt/station_options.h"
+#include "app/common/station_options.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "app/cli/image_file.h"
-#include "app/cli/image_trust.h"
+#include "app/common/image_file.h"
+#include "app/common/image_trust.h"
 #include "core/catalogue.h"
 #include "core/port_name.h"
 #include "link/slot_watch.h"

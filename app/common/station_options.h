@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/cli_options.h"
+#include "app/common/cli_options.h"
 #include "core/burn_record.h"
 
 namespace plcburn {

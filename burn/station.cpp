@@ -5,9 +5,9 @@
 #include <thread>
 #include <utility>
 
+#include "burn/burn_unit.h"
 #include "burn/controlled_opener.h"
 #include "burn/refused_burn.h"
-#include "core/memory_image.h"
 #include "core/serial_label.h"
 #include "core/stopped_burn.h"
 
@@ -41,20 +41,19 @@ class Station::Unit : public Operator, public BurnJournal {
       : st_(station),
         at_(std::move(at)),
         label_(station.LabelOf(at_)),
-        selection_(station.config_.modelRow),
         opener_(std::move(opener)),
         identifying_(*opener_, identifyControl_),
-        recording_{*this, FactsFor(station.config_.facts, label_)},
-        runner_(state_, *this, station.config_.second) {
-    selection_.SetComPort(at_.port);
-    recording_.facts.serial = serial;
-    recording_.facts.warnings = station.WarningsFor(serial);
+        burn_(station.config_.modelRow, *this, *this, FactsFor(station.config_.facts, label_),
+              station.config_.second) {
+    burn_.Chosen().SetComPort(at_.port);
+    burn_.Facts().serial = serial;
+    burn_.Facts().warnings = station.WarningsFor(serial);
   }
   ~Unit() override { Wait(); }
 
   void Start() {
     if (!st_.config_.chooseImage) {
-      image_.emplace(st_.config_.image);
+      burn_.UseImage(st_.config_.image);
       return StartBurn();
     }
     // Identified on a thread of its own: the other slots do not wait for it.
@@ -63,15 +62,15 @@ class Station::Unit : public Operator, public BurnJournal {
   // A stop before the burn has begun ends it at once when it begins: the runner keeps it.
   void Stop() {
     identifyControl_.Cancel();
-    runner_.Stop();
+    burn_.Stop();
   }
   void Wait() {
     if (chooser_.joinable()) chooser_.join();
-    runner_.Wait();
+    burn_.Wait();
   }
 
-  const BurnState& Panel() const { return state_; }
-  std::int32_t ElapsedSeconds() const { return runner_.ElapsedSeconds(); }
+  const BurnState& Panel() const { return burn_.State(); }
+  std::int32_t ElapsedSeconds() const { return burn_.ElapsedSeconds(); }
 
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon) override {
     st_.view_.Message(label_, caption, text);
@@ -96,7 +95,6 @@ class Station::Unit : public Operator, public BurnJournal {
     return back;
   }
   void SetStartEnabled(bool) override {}
-  void StopTimer() override {}
 
   void PhaseBegins(BurnPhase phase) override { st_.view_.Phase(label_, phase); }
   void Keep(const BurnRecord& record) override {
@@ -121,13 +119,12 @@ class Station::Unit : public Operator, public BurnJournal {
   }
 
   void StartBurn() {
-    runner_.Start({selection_, *opener_, *image_, &recording_}, [this](const BurnOutcome& outcome) {
-      st_.BurnEnded(at_.device, outcome.record);
-    });
+    burn_.Start(*opener_,
+                [this](const BurnOutcome& outcome) { st_.BurnEnded(at_.device, outcome.record); });
   }
 
   void ChooseAndBurn() {
-    RefusedBurn refused{recording_.facts, at_.port, at_.usb};
+    RefusedBurn refused{burn_.Facts(), at_.port, at_.usb};
     refused.startMs = WallClockMs();
     const auto began = StationClock::now();
     StationImage chosen = st_.config_.chooseImage(identifying_, at_);
@@ -145,24 +142,20 @@ class Station::Unit : public Operator, public BurnJournal {
       st_.view_.Message(label_, record.result.caption, record.result.text);
       return st_.BurnEnded(at_.device, record);
     }
-    image_.emplace(std::move(chosen.bytes));
-    selection_.SelectModel(*chosen.modelRow);
-    recording_.facts.imageName = chosen.imageName;
-    recording_.facts.imageSha256 = chosen.imageSha256;
+    burn_.UseImage(std::move(chosen.bytes));
+    burn_.Chosen().SelectModel(*chosen.modelRow);
+    burn_.Facts().imageName = chosen.imageName;
+    burn_.Facts().imageSha256 = chosen.imageSha256;
     StartBurn();
   }
 
   Station& st_;
   const SlotDevice at_;
   const DeviceLabel label_;
-  BurnState state_;
-  Selection selection_;
-  std::optional<MemoryImage> image_;
   std::unique_ptr<LinkOpener> opener_;
   BurnControl identifyControl_;
   ControlledOpener identifying_;
-  BurnRecording recording_;
-  BurnRunner runner_;  // its worker ends before the rest goes
+  BurnUnit burn_;  // its worker ends before the opener and the rest go
   std::thread chooser_;
 };
 

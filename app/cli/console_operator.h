@@ -91,11 +91,14 @@ class ConsoleBoard {
 class ConsoleOperator : public Operator {
  public:
   ConsoleOperator(ConsoleBoard& board, std::size_t burn) : board_(board), burn_(burn) {}
+  // For a burn whose row on the board is added after the operator is made (the row shows the
+  // burn's state, which lives with the burn, which needs its operator first).
+  explicit ConsoleOperator(ConsoleBoard& board) : board_(board) {}
+  void ShowsRow(std::size_t burn) { burn_ = burn; }
 
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override;
   bool Prompt(const ReconnectPrompt& prompt) override;
   void SetStartEnabled(bool) override {}
-  void StopTimer() override {}
 
   // True also when the burn showed no final message at all: only a success counts as one.
   bool EndedInError() const { return !finalShown_ || lastIcon_ == MessageIcon::Error; }
@@ -103,7 +106,7 @@ class ConsoleOperator : public Operator {
 
  private:
   ConsoleBoard& board_;
-  const std::size_t burn_;
+  std::size_t burn_ = 0;
   MessageIcon lastIcon_ = MessageIcon::Error;
   bool finalShown_ = false;
   std::string lastMessage_;

@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "app/cli/cli_journal.h"
-#include "app/cli/cli_options.h"
-#include "app/cli/image_file.h"
+#include "app/common/cli_options.h"
+#include "app/common/image_file.h"
 #include "burn/refused_burn.h"
 #include "core/catalogue.h"
 #include "core/port_name.h"

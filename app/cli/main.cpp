@@ -16,21 +16,20 @@
 
 #include "app/cli/cli_help.h"
 #include "app/cli/cli_journal.h"
-#include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
 #include "app/cli/identify_command.h"
 #include "app/cli/image_choice.h"
-#include "app/cli/image_file.h"
-#include "app/cli/image_trust.h"
 #include "app/cli/station_command.h"
-#include "app/cli/stop_signals.h"
 #include "app/cli/utf8_console.h"
 #include "app/cli/verify_log_command.h"
+#include "app/common/cli_options.h"
 #include "app/common/exit_status.h"
+#include "app/common/image_file.h"
+#include "app/common/image_trust.h"
+#include "app/common/stop_signals.h"
 #include "app/version_text.h"
-#include "burn/burn_runner.h"
+#include "burn/burn_unit.h"
 #include "burn/refused_burn.h"
-#include "core/memory_image.h"
 #include "core/utf8_text.h"
 #include "link/port_list.h"
 #include "link/serial_link.h"
@@ -146,22 +145,11 @@ int main(int argc, char** argv) {
   // One burn per port, each with its own state and record, all on the same image.
   struct PortBurn {
     std::string port;
-    BurnState state;
-    Selection selection;
-    MemoryImage image;
     CliJournal journal;
-    BurnRecording recording;
     std::unique_ptr<ConsoleOperator> console;
-    std::unique_ptr<BurnRunner> runner;
-    PortBurn(std::string p, std::size_t row, std::span<const std::uint8_t> bytes, BurnJournal* log,
-             JsonEvents* events, const RecordFacts& facts)
-        : port(std::move(p)),
-          selection(row),
-          image(bytes),
-          journal(Label(port), log, events),
-          recording{journal, facts} {
-      selection.SetComPort(port);
-    }
+    std::unique_ptr<BurnUnit> burn;  // made once its console is
+    PortBurn(std::string p, BurnJournal* log, JsonEvents* events)
+        : port(std::move(p)), journal(Label(port), log, events) {}
     static std::string Label(const std::string& port) { return port.empty() ? "(no port)" : port; }
   };
   std::vector<std::unique_ptr<PortBurn>> burns;
@@ -196,17 +184,19 @@ int main(int argc, char** argv) {
       portFacts.serial = facts.serial;
     }
     const ModelRules& portModel = ModelAt(portRow);
-    burns.push_back(std::make_unique<PortBurn>(port, portRow, portImage, log ? &*log : nullptr,
-                                               options.json ? &events : nullptr, portFacts));
+    burns.push_back(
+        std::make_unique<PortBurn>(port, log ? &*log : nullptr, options.json ? &events : nullptr));
     PortBurn& b = *burns.back();
-    const std::size_t index = board.Add(
-        PortBurn::Label(port), b.state, [&b] { b.runner->Stop(); },
-        [&b] { b.runner->ShowElapsed(); });
-    b.console = std::make_unique<ConsoleOperator>(board, index);
-    b.runner = std::make_unique<BurnRunner>(b.state, *b.console);
+    b.console = std::make_unique<ConsoleOperator>(board);
+    b.burn = std::make_unique<BurnUnit>(portRow, *b.console, b.journal, portFacts);
+    b.burn->Chosen().SetComPort(port);
+    b.burn->UseImage(portImage);
+    b.console->ShowsRow(board.Add(
+        PortBurn::Label(port), b.burn->State(), [&b] { b.burn->Stop(); },
+        [&b] { b.burn->ShowElapsed(); }));
     std::fprintf(stderr, "plcburn-cli: %s on %s, image of %u bytes\n",
                  std::string(portModel.name).c_str(), port.empty() ? "(no port)" : port.c_str(),
-                 b.image.Length());
+                 b.burn->ImageLength());
   }
 
   {
@@ -220,13 +210,12 @@ int main(int argc, char** argv) {
     board.Start();
     for (std::size_t i = 0; i < burns.size(); ++i) {
       PortBurn& b = *burns[i];
-      b.runner->Start({b.selection, opener, b.image, &b.recording},
-                      [&board, &b, i](const BurnOutcome&) {
-                        board.BurnEnded(i);
-                        b.journal.SendResult();
-                      });
+      b.burn->Start(opener, [&board, &b, i](const BurnOutcome&) {
+        board.BurnEnded(i);
+        b.journal.SendResult();
+      });
     }
-    for (const auto& b : burns) b->runner->Wait();
+    for (const auto& b : burns) b->burn->Wait();
     board.Finish();
   }
 

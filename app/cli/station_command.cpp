@@ -7,14 +7,15 @@
 #include <optional>
 
 #include "app/cli/image_choice.h"
-#include "app/cli/image_file.h"
 #include "app/cli/json_events.h"
 #include "app/cli/output_queue.h"
 #include "app/cli/station_lines.h"
-#include "app/cli/stop_signals.h"
 #include "app/cli/terminal_scans.h"
 #include "app/common/exit_status.h"
+#include "app/common/image_file.h"
 #include "app/common/station_metrics_view.h"
+#include "app/common/station_options.h"
+#include "app/common/stop_signals.h"
 #include "burn/station.h"
 #include "core/utf8_text.h"
 #include "core/version.h"
@@ -136,17 +137,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   JsonEvents events([&out](std::string line) { out.Post(Stream::Out, std::move(line)); });
   StationLines lines(options.watch, out, options.json ? &events : nullptr);
   StationMetricsView view(&lines, metricsAt ? &metrics : nullptr);
-  StationConfig config;
-  config.slots = options.watch;
-  config.modelRow = modelRow;
-  config.image = image;
-  config.facts = facts;
-  config.log = log ? &*log : nullptr;
-  config.replugTimeout = std::chrono::seconds(options.replugTimeoutS);
-  config.unplugDebounce = std::chrono::milliseconds(options.unplugDebounceMs);
-  config.burnPresentAtStart = options.now;
-  config.requireSerial = options.requireSerial;
-  config.scanTimeout = std::chrono::seconds(options.scanTimeoutS);
+  StationConfig config = StationConfigFrom(options, modelRow, image, facts, log ? &*log : nullptr);
   if (!options.images.empty()) {
     config.chooseImage = [dir = options.images, &metrics](LinkOpener& opener,
                                                           const SlotDevice& device) {

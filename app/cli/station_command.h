@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "app/cli/cli_options.h"
+#include "app/common/cli_options.h"
 #include "core/burn_record.h"
 
 namespace plcburn {

@@ -66,8 +66,6 @@ class MainWindow::WorkerOperator : public Operator {
     w_.PostToGui([this, enabled] { w_.SetBurnControlsEnabled(enabled); });
   }
 
-  void StopTimer() override {}
-
  private:
   MainWindow& w_;
 };
@@ -76,13 +74,11 @@ MainWindow::MainWindow(LinkOpener& opener, Dialogs& dialogs, QWidget* parent)
     : QWidget(parent),
       opener_(opener),
       dialogs_(dialogs),
-      selection_(ModelFromImageName(BuiltinImageName())),
-      image_(BuiltinImage()),
       operator_(std::make_unique<WorkerOperator>(*this)),
       log_(DefaultBurnLogPath()),
-      recording_{log_,
-                 {HostName(), std::string(BuiltinImageName()), std::string(BuiltinImageSha256())}},
-      runner_(state_, *operator_) {
+      burn_(ModelFromImageName(BuiltinImageName()), *operator_, log_,
+            {HostName(), std::string(BuiltinImageName()), std::string(BuiltinImageSha256())}) {
+  burn_.UseImage(BuiltinImage());
   InitArt();
   logo_ = QPixmap(QStringLiteral(":/plcburn/logo.png"));
   setWindowTitle(QString::fromLatin1(kWindowTitle));
@@ -102,7 +98,7 @@ MainWindow::MainWindow(LinkOpener& opener, Dialogs& dialogs, QWidget* parent)
 
   // The panel is repainted, and the elapsed seconds it shows brought up to date, 10 times a second.
   connect(&paintTimer_, &QTimer::timeout, this, [this] {
-    runner_.ShowElapsed();
+    burn_.ShowElapsed();
     update();
   });
   paintTimer_.start(100);
@@ -122,7 +118,7 @@ void MainWindow::BuildControls() {
   modelList_ = new QComboBox(this);
   modelList_->setGeometry(10, 20, 100, modelList_->sizeHint().height());
   for (std::string_view name : SortedModelNames()) modelList_->addItem(FromView(name));
-  const ModelRules& model = selection_.Model();
+  const ModelRules& model = burn_.Chosen().Model();
   modelList_->setCurrentIndex(
       modelList_->findText(FromView(model.name), Qt::MatchExactly | Qt::MatchCaseSensitive));
   modelList_->setEnabled(false);
@@ -134,11 +130,11 @@ void MainWindow::BuildControls() {
   for (const std::string& port : ports) portList_->addItem(QString::fromStdString(port));
   if (!ports.empty()) {
     portList_->setCurrentIndex(0);
-    selection_.SetComPort(ports.front());
+    burn_.Chosen().SetComPort(ports.front());
   }
   // A running burn reads the port again only when it reopens a COM link.
   connect(portList_, &QComboBox::currentIndexChanged, this, [this](int index) {
-    if (index >= 0) selection_.SetComPort(portList_->itemText(index).toStdString());
+    if (index >= 0) burn_.Chosen().SetComPort(portList_->itemText(index).toStdString());
   });
   // Off the button, Enter opens the file chooser: a key pressed at start-up starts no burn.
   portList_->setFocus();
@@ -154,7 +150,7 @@ void MainWindow::SetBurnControlsEnabled(bool enabled) {
 }
 
 void MainWindow::StartBurnCommand() {
-  if (closing_ || !runner_.Start({selection_, opener_, image_, &recording_})) return;
+  if (closing_ || !burn_.Start(opener_)) return;
   // The worker disables the button too, but its request arrives later through the event queue;
   // the button must not look ready meanwhile.
   SetBurnControlsEnabled(false);
@@ -190,7 +186,7 @@ void MainWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   PainterCanvas canvas(painter, palette().color(QPalette::Window), logo_);
   // Qt repaints the whole area each time, so the logo goes with every paint.
-  PaintPanel(canvas, state_, true);
+  PaintPanel(canvas, burn_.State(), true);
 }
 
 // Enter reaches the window only when the focus is off the button, which takes Enter itself.
@@ -204,7 +200,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 
 // Quitting mid-burn can leave a half-written PLC, so it is asked first.
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (runner_.Running() && !dialogs_.ConfirmStopAndQuit(this)) {
+  if (burn_.Running() && !dialogs_.ConfirmStopAndQuit(this)) {
     event->ignore();
     return;
   }
@@ -218,8 +214,8 @@ void MainWindow::StopBurnForQuit() {
     closing_ = true;
   }
   wake_.notify_all();
-  runner_.Stop();  // every step of the burn now fails at once
-  runner_.Wait();
+  burn_.Stop();  // every step of the burn now fails at once
+  burn_.Wait();
 }
 
 }  // namespace plcburn

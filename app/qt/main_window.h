@@ -16,9 +16,8 @@
 #include <mutex>
 
 #include "app/qt/dialogs.h"
-#include "burn/burn_runner.h"
+#include "burn/burn_unit.h"
 #include "core/burn_state.h"
-#include "core/memory_image.h"
 #include "link/link.h"
 #include "record/burn_log.h"
 
@@ -46,9 +45,9 @@ class MainWindow : public QWidget {
   // built-in image.
   void ChooseFileCommand();
 
-  bool Burning() const { return runner_.Running(); }
-  const BurnState& State() const { return state_; }
-  const Selection& CurrentSelection() const { return selection_; }
+  bool Burning() const { return burn_.Running(); }
+  const BurnState& State() const { return burn_.State(); }
+  const Selection& CurrentSelection() const { return burn_.Chosen(); }
   QPushButton* StartButton() const { return startButton_; }
   QComboBox* ModelList() const { return modelList_; }
   QComboBox* PortList() const { return portList_; }
@@ -73,12 +72,8 @@ class MainWindow : public QWidget {
   LinkOpener& opener_;
   Dialogs& dialogs_;
 
-  BurnState state_;
-  Selection selection_;
-  MemoryImage image_;
   std::unique_ptr<WorkerOperator> operator_;
   BurnLog log_;
-  BurnRecording recording_;
 
   QPushButton* startButton_ = nullptr;
   QComboBox* modelList_ = nullptr;
@@ -95,8 +90,8 @@ class MainWindow : public QWidget {
   std::deque<std::function<void()>> requests_;
   std::mutex wakeMutex_;
   std::condition_variable wake_;
-  // Last: it stops and joins its worker before anything the burn uses goes.
-  BurnRunner runner_;
+  // Last: its runner stops and joins its worker before anything the burn uses goes.
+  BurnUnit burn_;
 };
 
 }  // namespace plcburn

@@ -10,9 +10,10 @@
 #include <string>
 
 #include "app/win32/gdi_canvas.h"
-#include "burn/burn_runner.h"
+#include "burn/burn_unit.h"
 #include "core/burn_state.h"
 #include "core/catalogue.h"
+#include "core/port_name.h"
 #include "core/stopped_burn.h"
 #include "core/utf8_text.h"
 #include "link/port_list.h"
@@ -40,19 +41,15 @@ struct App {
   int totalComPort = 0;
   int ComSelidx = 0;
 
-  BurnState state;
-  Selection selection;
   SystemLinkOpener opener;
   ParamStruct paramStruct;
   // Every burn's record goes to the burn log; a log that cannot be written only warns.
   BurnLog log{DefaultBurnLogPath()};
-  RecordFacts facts{HostName(), std::string(BuiltinImageName()), std::string(BuiltinImageSha256())};
-  BurnRecording recording{log, facts};
 
   // Found, loaded and locked afresh for each burn; StartBurn releases it on every way out.
   std::optional<ResourceImage> image;
   std::unique_ptr<Operator> ui;
-  std::unique_ptr<BurnRunner> runner;
+  std::unique_ptr<BurnUnit> burn;     // made once the operator is
   std::atomic<bool> quitting{false};  // no more message boxes from the worker
   // Escape is being handled: the IDCANCEL it turns into is not the Start command.
   bool escapeKey = false;
@@ -86,7 +83,6 @@ class WindowOperator : public Operator {
     EnableWindow(a_.hComPortList, enabled);
   }
   // The runner keeps the seconds and stops them.
-  void StopTimer() override {}
 
  private:
   App& a_;
@@ -117,15 +113,16 @@ void EnumComPort(App& a) {
 
 void EnumUSBPort(App& a) {
   ClearListedPorts(a);
-  SendMessageA(a.hComPortList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("USB"));
+  SendMessageA(a.hComPortList, CB_ADDSTRING, 0,
+               reinterpret_cast<LPARAM>(std::string(kUsbPort).c_str()));
   SendMessageA(a.hComPortList, CB_SETCURSEL, 0, 0);
   a.totalComPort = 1;
 }
 
 // The model of this build, shown as the list's selected entry.
 void SelectDefaultModel(App& a, HWND hPLCList) {
-  a.selection.SelectModel(ModelFromImageName(BuiltinImageName()));
-  const std::string selectedPLC(a.selection.Model().name);
+  a.burn->Chosen().SelectModel(ModelFromImageName(BuiltinImageName()));
+  const std::string selectedPLC(a.burn->Chosen().Model().name);
   const LRESULT k = SendMessageA(hPLCList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                  reinterpret_cast<LPARAM>(selectedPLC.c_str()));
   SendMessageA(hPLCList, CB_SETCURSEL, k == CB_ERR ? 0 : k, 0);
@@ -133,7 +130,7 @@ void SelectDefaultModel(App& a, HWND hPLCList) {
 
 void ChoosePort(App& a, HWND list) {
   a.ComSelidx = static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
-  a.selection.SetComPort(ListText(list, a.ComSelidx));
+  a.burn->Chosen().SetComPort(ListText(list, a.ComSelidx));
 }
 
 void ChooseFile(App& a, HWND hwnd) {
@@ -161,20 +158,20 @@ void ChooseFile(App& a, HWND hwnd) {
 void StartBurnCommand(App& a, HWND hwnd, HWND sender) {
   // The keyboard handling can deliver the command while the button is disabled: ignored, as the
   // disabled button shows the operator already.
-  if (a.runner->Running()) return;
-  a.runner->Wait();  // the last burn has ended: returns at once
+  if (a.burn->Running()) return;
+  a.burn->Wait();  // the last burn has ended: returns at once
   a.isFileChosed = 1;
   // A command sent without its sender still has the burn disable the button.
   a.paramStruct = ParamStruct{hwnd, sender != nullptr ? sender : GetDlgItem(hwnd, kStartButtonId)};
   EnableWindow(a.hComPortList, FALSE);  // at once, as the worker's disabling comes later
   a.image.reset();
   a.image.emplace();
-  a.runner->Start({a.selection, a.opener, *a.image, &a.recording});
+  a.burn->Start(a.opener, *a.image);
 }
 
 void Paint(App& a, HDC hDC, bool withLogo) {
   GdiCanvas canvas(hDC, a.instance);
-  PaintPanel(canvas, a.state, withLogo);
+  PaintPanel(canvas, a.burn->State(), withLogo);
 }
 
 LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -189,7 +186,7 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     }
     case WM_TIMER:
       if (wParam == kPanelTimer) {
-        a.runner->ShowElapsed();
+        a.burn->ShowElapsed();
         const HDC hDC = GetDC(hwnd);
         Paint(a, hDC, true);
         ReleaseDC(hwnd, hDC);
@@ -209,14 +206,14 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       return 0;
     }
     case WM_CLOSE:
-      if (a.runner->Running()) {
+      if (a.burn->Running()) {
         if (MessageBoxA(hwnd, std::string(kStopBurnQuestion).c_str(),
                         std::string(kStopBurnCaption).c_str(),
                         MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
           return 0;
         }
         a.quitting.store(true);
-        a.runner->Stop();
+        a.burn->Stop();
       }
       DestroyWindow(hwnd);
       return 0;
@@ -234,8 +231,8 @@ HWND CreateChild(App& a, const char* cls, const char* text, DWORD style, int x, 
 // A cancelled burn fails each step at once; past a second the process ends without it.
 bool WaitForWorker(App& a, DWORD ms) {
   const ULONGLONG end = GetTickCount64() + ms;
-  while (a.runner->Running() && GetTickCount64() < end) Sleep(10);
-  return !a.runner->Running();
+  while (a.burn->Running() && GetTickCount64() < end) Sleep(10);
+  return !a.burn->Running();
 }
 
 }  // namespace
@@ -245,7 +242,9 @@ int RunMainWindow(HINSTANCE hThisInstance, int nFunsterStil) {
   App& a = *app;
   a.instance = hThisInstance;
   a.ui = std::make_unique<WindowOperator>(a);
-  a.runner = std::make_unique<BurnRunner>(a.state, *a.ui);
+  a.burn = std::make_unique<BurnUnit>(
+      ModelFromImageName(BuiltinImageName()), *a.ui, a.log,
+      RecordFacts{HostName(), std::string(BuiltinImageName()), std::string(BuiltinImageSha256())});
 
   WNDCLASSEXA wincl{};
   wincl.cbSize = sizeof wincl;
@@ -278,14 +277,14 @@ int RunMainWindow(HINSTANCE hThisInstance, int nFunsterStil) {
                                WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST |
                                    CBS_SORT | CBS_HASSTRINGS,
                                160, 20, 100, 200, kPortListId);
-  if (a.selection.Model().IsUsb()) {
+  if (a.burn->Chosen().Model().IsUsb()) {
     EnumUSBPort(a);
   } else {
     EnumComPort(a);
   }
   SendMessageA(a.hComPortList, CB_SETCURSEL, 0, 0);
   const LRESULT first = SendMessageA(a.hComPortList, CB_GETCURSEL, 0, 0);
-  if (first != CB_ERR) a.selection.SetComPort(ListText(a.hComPortList, first));
+  if (first != CB_ERR) a.burn->Chosen().SetComPort(ListText(a.hComPortList, first));
 
   SetTimer(a.hwnd, kPanelTimer, 100, nullptr);
   ShowWindow(a.hwnd, nFunsterStil);

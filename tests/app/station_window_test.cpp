@@ -11,7 +11,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "app/qt/station_options.h"
+#include "app/common/station_options.h"
 #include "link/slot_watch.h"
 #include "link/system_opener.h"
 #include "res/builtin_image.h"

@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli/cli_options.h"
 #include "app/cli/console_operator.h"
 #include "app/cli/image_choice.h"
-#include "app/cli/image_file.h"
 #include "app/cli/json_events.h"
 #include "app/cli/plain_progress.h"
-#include "app/cli/stop_signals.h"
+#include "app/common/cli_options.h"
+#include "app/common/image_file.h"
+#include "app/common/stop_signals.h"
 #include "burn/burn_control.h"
 #include "core/catalogue.h"
 #include "core/message_help.h"

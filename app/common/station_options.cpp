@@ -1,10 +1,11 @@
-#include "app/qt/station_options.h"
+#include "app/common/station_options.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
-#include "app/cli/image_file.h"
-#include "app/cli/image_trust.h"
+#include "app/common/image_file.h"
+#include "app/common/image_trust.h"
 #include "core/catalogue.h"
 #include "core/port_name.h"
 #include "link/slot_watch.h"
@@ -82,6 +83,23 @@ ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t
                  o.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(setup.Image()),
                  trustKey, trustComment};
   return {std::move(setup), ""};
+}
+
+StationConfig StationConfigFrom(const CliOptions& options, std::size_t modelRow,
+                                std::span<const std::uint8_t> image, const RecordFacts& facts,
+                                BurnJournal* log) {
+  StationConfig config;
+  config.slots = options.watch;
+  config.modelRow = modelRow;
+  config.image = image;
+  config.facts = facts;
+  config.log = log;
+  config.replugTimeout = std::chrono::seconds(options.replugTimeoutS);
+  config.unplugDebounce = std::chrono::milliseconds(options.unplugDebounceMs);
+  config.burnPresentAtStart = options.now;
+  config.requireSerial = options.requireSerial;
+  config.scanTimeout = std::chrono::seconds(options.scanTimeoutS);
+  return config;
 }
 
 }  // namespace plcburn

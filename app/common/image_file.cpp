@@ -1,5 +1,6 @@
-#include "app/cli/image_file.h"
+#include "app/common/image_file.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -17,11 +18,21 @@ ImageFile ReadImageFile(const std::string& path, std::uint32_t limit) {
   if (!std::filesystem::is_regular_file(status))
     return {std::nullopt, "image " + path + " is not a regular file"};
   std::ifstream in(file, std::ios::binary);
-  std::vector<std::uint8_t> bytes(std::size_t{limit} + 1);
-  if (in)
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!in) return {std::nullopt, "cannot read image " + path};
+  // In pieces, so that a station holding a small image does not keep the largest model's
+  // limit allocated and touched for its whole life.
+  const std::size_t most = std::size_t{limit} + 1;
+  std::vector<std::uint8_t> bytes;
+  constexpr std::size_t kPiece = 64 * 1024;
+  while (bytes.size() < most && in) {
+    const std::size_t had = bytes.size();
+    bytes.resize(std::min(most, had + kPiece));
+    in.read(reinterpret_cast<char*>(bytes.data() + had),
+            static_cast<std::streamsize>(bytes.size() - had));
+    bytes.resize(had + static_cast<std::size_t>(in.gcount()));
+  }
   if (!in && !in.eof()) return {std::nullopt, "cannot read image " + path};
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  bytes.shrink_to_fit();
   return {std::move(bytes), ""};
 }
 

@@ -1,4 +1,4 @@
-#include "app/cli/cli_options.h"
+#include "app/common/cli_options.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

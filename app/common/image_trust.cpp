@@ -1,10 +1,10 @@
-#include "app/cli/image_trust.h"
+#include "app/common/image_trust.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
-#include "app/cli/image_file.h"
+#include "app/common/image_file.h"
 #include "core/catalogue.h"
 #include "record/sha256.h"
 #include "trust/trust_policy.h"

@@ -1,4 +1,4 @@
-#include "app/cli/stop_signals.h"
+#include "app/common/stop_signals.h"
 
 #include <system_error>
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/cli/cli_options.h"
+#include "app/common/cli_options.h"
 #include "trust/image_trust.h"
 
 namespace plcburn {

@@ -25,6 +25,16 @@ int LastSocketError() {
   return WSAGetLastError();
 }
 std::string SocketErrorText(int error) {
+  // What a station's operator meets most, in words even where the system has none for them.
+  switch (error) {
+    case WSAEADDRINUSE: return "Address already in use";
+    case WSAEADDRNOTAVAIL: return "Cannot assign requested address";
+    case WSAEACCES: return "Permission denied";
+    case WSAHOST_NOT_FOUND: return "Name or service not known";
+    case WSANO_DATA: return "No address associated with hostname";
+    case WSATRY_AGAIN: return "Temporary failure in name resolution";
+    default: break;
+  }
   char text[256] = {};
   const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                  nullptr, static_cast<DWORD>(error), 0, text, sizeof text, nullptr);

@@ -25,9 +25,7 @@
 #endif
 #include "link/system_opener.h"
 #include "metrics/metrics_address.h"
-#ifdef PLCBURN_METRICS_SERVER
 #include "metrics/metrics_server.h"
-#endif
 #include "record/burn_log.h"
 #include "record/sha256.h"
 
@@ -102,19 +100,12 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
                                   ? std::vector<BuildImage>{{facts.imageName, facts.imageSha256}}
                                   : ImagesIn(options.images)});
   for (const std::string& slot : options.watch) metrics.AddSlot(slot);
-#ifdef PLCBURN_METRICS_SERVER
   MetricsServer server(metrics);
   if (metricsAt && !server.Start(*metricsAt)) {
     std::fprintf(stderr, "plcburn-cli: --metrics %s: %s\n", options.metrics.c_str(),
                  server.Error().c_str());
     return kExitFailed;
   }
-#else
-  if (metricsAt) {
-    std::fprintf(stderr, "plcburn-cli: --metrics is served on Linux only for now\n");
-    return kExitUsage;
-  }
-#endif
   if (options.images.empty()) {
     std::fprintf(stderr, "plcburn-cli: station for the %s, image of %zu bytes, on %zu slot%s\n",
                  std::string(model.name).c_str(), image.size(), options.watch.size(),

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <unistd.h>

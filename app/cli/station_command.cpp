@@ -19,6 +19,7 @@
 #include "core/utf8_text.h"
 #include "core/version.h"
 #include "link/slot_watch.h"
+#include "record/log_then_send.h"
 #ifdef PLCBURN_SCANNER
 #include "link/evdev_scanner.h"
 #endif
@@ -28,6 +29,9 @@
 #include "metrics/metrics_server.h"
 #endif
 #include "record/burn_log.h"
+#ifdef PLCBURN_RECORDS_DB
+#include "record/records_sender.h"
+#endif
 #include "record/sha256.h"
 
 namespace plcburn {
@@ -133,6 +137,24 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
     });
     metrics.CountRecordsLostFrom([&log] { return log->Lost(); });
   }
+#ifdef PLCBURN_RECORDS_DB
+  // Each record goes to the plant's database too, once it is in the log.
+  std::unique_ptr<RecordsSender> sender;
+  if (log && !options.recordsDb.empty()) {
+    sender = std::make_unique<RecordsSender>(
+        log->Path(), options.recordsDb,
+        [&out](const std::string& line) { out.Post(Stream::Err, "plcburn-cli: " + line + "\n"); });
+    metrics.CountRecordsUnsentFrom(sender->UnsentCount());
+  }
+#endif
+  std::optional<LogThenSend> logThenSend;
+  if (log) {
+    logThenSend.emplace(*log, [&] {
+#ifdef PLCBURN_RECORDS_DB
+      if (sender) sender->RecordWritten();
+#endif
+    });
+  }
   JsonEvents events([&out](std::string line) { out.Post(Stream::Out, std::move(line)); });
   StationLines lines(options.watch, out, options.json ? &events : nullptr);
   StationMetricsView view(&lines, metricsAt ? &metrics : nullptr);
@@ -141,7 +163,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   config.modelRow = modelRow;
   config.image = image;
   config.facts = facts;
-  config.log = log ? &*log : nullptr;
+  config.log = log ? &*logThenSend : nullptr;
   config.replugTimeout = std::chrono::seconds(options.replugTimeoutS);
   config.unplugDebounce = std::chrono::milliseconds(options.unplugDebounceMs);
   config.burnPresentAtStart = options.now;
@@ -191,6 +213,10 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   }
   if (!options.json)
     out.Post(Stream::Out, "Station: " + TotalsLine(station.CurrentTotals()) + "\n");
+#ifdef PLCBURN_RECORDS_DB
+  // What was not sent waits in the log for the station's next start.
+  sender.reset();
+#endif
   out.Close(std::chrono::seconds(1));
   return ExitForSignal(stopSignal.load());
 }

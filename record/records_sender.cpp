@@ -54,8 +54,8 @@ struct RecordsSender::State {
   bool finished = false;
 
   // The sender's thread alone.
-  std::optional<Clock::time_point> lastSaid;
-  bool failing = false;
+  std::optional<Clock::time_point> failureSaid;  // when a failure was last said
+  bool failing = false;  // since a failure that was said, and no success after it
   std::uint64_t sentSinceFailing = 0;
 
   // Whoever hears `say` may be gone once the sender is.
@@ -127,21 +127,22 @@ void RecordsSender::State::Publish(const UnsentRecords& unsent, std::uint64_t se
 }
 
 void RecordsSender::State::Said(const std::string& line) {
-  lastSaid = Clock::now();
   std::lock_guard lock(sayMutex);
   if (say && mayTalk) say(line);
 }
 
-// Said at once, then at most once every sayEvery.
+// Said at once, then at most once every sayEvery, however often the database comes and goes.
 void RecordsSender::State::Failed(std::uint64_t seen, const std::string& why,
                                   std::uint64_t waiting) {
-  if (!failing || !lastSaid || Clock::now() - *lastSaid >= timing.sayEvery) {
+  const auto now = Clock::now();
+  if (!failureSaid || now - *failureSaid >= timing.sayEvery) {
     Said("cannot send burn records to the records database: " + why + "; " +
          std::to_string(waiting) + (waiting == 1 ? " record waits" : " records wait") +
          " in the burn log");
+    failureSaid = now;
+    failing = true;
+    sentSinceFailing = 0;
   }
-  failing = true;
-  sentSinceFailing = 0;
   {
     std::lock_guard lock(mutex);
     failedAfter = std::max(failedAfter, seen);

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     if (const std::string problem = RecordsDbUrlProblem(options.recordsDb); !problem.empty())
       return UsageError("--records-db: " + problem);
 #else
-    return UsageError("--records-db is not available on this system: its build has no libpq");
+    return UsageError("--records-db is not available on Windows: its build has no libpq");
 #endif
   }
   if (options.history) return HistoryCommand(options);

@@ -56,7 +56,7 @@ Row RowOf(const Json& record) {
              Text(record, "/image/signature/key_id"),
              result};
   for (std::string& cell : row)
-    if (cell.empty()) cell = "-";
+    if (cell.empty()) cell.push_back('-');  // not = "-": GCC 12 warns of an overlap there
   return row;
 }
 

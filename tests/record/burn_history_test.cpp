@@ -70,23 +70,26 @@ TEST(BurnHistory, NewestFirstFromEveryLogWhatTheQueryAsks) {
   };
   const std::vector<std::string> bench = {Line(10, "A"), Line(30, "C")};
   const struct {
-    HistoryQuery query;
+    const char* serial;
+    std::uint64_t sinceMinute;                   // after 2026-03-01T08:00Z; 0 for none
     std::vector<std::string> serialsAndMinutes;  // newest first
   } cases[] = {
-      {{}, {"C@30", "-@30", "A@20", "A@10", "B@5", "A@0", "A@-60"}},
-      {{"A", {}}, {"A@20", "A@10", "A@0", "A@-60"}},
-      {{"", kMar1 + 8 * 3600000 + 10 * 60000}, {"C@30", "-@30", "A@20", "A@10"}},
-      {{"A", kMar1 + 8 * 3600000 + 11 * 60000}, {"A@20"}},
-      {{"D", {}}, {}},
+      {"", 0, {"C@30", "-@30", "A@20", "A@10", "B@5", "A@0", "A@-60"}},
+      {"A", 0, {"A@20", "A@10", "A@0", "A@-60"}},
+      {"", 10, {"C@30", "-@30", "A@20", "A@10"}},
+      {"A", 11, {"A@20"}},
+      {"D", 0, {}},
   };
   for (const auto& c : cases) {
+    HistoryQuery query{c.serial, std::nullopt};
+    if (c.sinceMinute != 0) query.sinceMs = kMar1 + 8 * 3600000 + c.sinceMinute * 60000;
     std::vector<HistoryEntry> entries;
     for (const auto* log : {&station, &bench}) {
       std::string text;
       for (const std::string& line : *log) text += line + "\n";
       text.pop_back();
       std::istringstream in(text);
-      ReadHistory(in, c.query, entries);
+      ReadHistory(in, query, entries);
     }
     NewestFirst(entries);
     std::vector<std::string> got;
@@ -96,7 +99,7 @@ TEST(BurnHistory, NewestFirstFromEveryLogWhatTheQueryAsks) {
           (serial.is_null() ? std::string("-") : serial.get<std::string>()) + "@" +
           std::to_string((static_cast<std::int64_t>(e.startMs - kMar1) - 8 * 3600000) / 60000));
     }
-    EXPECT_EQ(got, c.serialsAndMinutes) << c.query.serial;
+    EXPECT_EQ(got, c.serialsAndMinutes) << c.serial << " since " << c.sinceMinute;
   }
   // The records as they were kept, and the table for people.
   std::vector<HistoryEntry> two;

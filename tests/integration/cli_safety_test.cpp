@@ -568,6 +568,47 @@ TEST(CliSafety, EveryWayAnImageIsChosenRefusesABadImageOnRecord) {
           << row << r.dump();
     }
   }
+
+  // The same check admits an image its signature binds to its model, as the real minisign
+  // signed it: burned as checked, the model word on record; a name that names no model is no
+  // obstacle to --verify-image.
+  const BadImage good(keys, BadImage::WrongKind);  // its folder, refilled below
+  std::mt19937 random(4711);
+  std::vector<std::uint8_t> image(9000);
+  for (auto& b : image) b = static_cast<std::uint8_t>(random());
+  for (const std::string name : {"QN4_v3.bin", "firmware_v3.bin"}) {
+    const fs::path file = fs::path(good.Dir()) / name;
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    ASSERT_EQ(
+        std::system(("cd '" + good.Dir() + "' && minisign -S -s '" + (keys / "A.key").string() +
+                     "' -m " + name + " -t 'model=QN4 version=3' >/dev/null")
+                        .c_str()),
+        0);
+  }
+  fs::remove(good.Image());
+  fs::remove(good.Image() + ".minisig");
+  CliRun verify({.args = {"--verify-image", good.Dir() + "/firmware_v3.bin", "--trusted-key", pub,
+                          "--require-model"}});
+  ASSERT_TRUE(verify.WaitExit(milliseconds(10000)));
+  EXPECT_EQ(verify.ExitStatus(), 0) << verify.Err();
+  EXPECT_NE(verify.Out().find("model            QN4 (bound by its signature)"), std::string::npos)
+      << verify.Out();
+  fs::remove(fs::path(good.Dir()) / "firmware_v3.bin");
+  PlcOnPty plc("QN4");
+  const fs::path log = fs::path(good.Dir()) / "burns.jsonl";
+  CliRun burn({.args = {"--images", good.Dir(), "--port", plc.Path(), "--trusted-key", pub,
+                        "--require-model", "--yes", "--log", log.string()}});
+  ASSERT_TRUE(burn.WaitExit(milliseconds(30000)));
+  EXPECT_EQ(burn.ExitStatus(), 0) << burn.Out() << burn.Err();
+  const std::vector<std::uint8_t> got = plc.Image();
+  ASSERT_GE(got.size(), image.size());
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+  const std::vector<nlohmann::json> records = LogRecords(log);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["image"]["signature"],
+            nlohmann::json({{"key_id", keyId}, {"trusted_comment", "model=QN4 version=3"}}));
   fs::remove_all(keys);
 }
 

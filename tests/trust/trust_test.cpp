@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/catalogue.h"
+#include "res/builtin_image.h"
 #include "trust/comment_words.h"
 #include "trust/file_kind.h"
 #include "trust/image_gate.h"
@@ -192,6 +193,13 @@ TEST(ImageGate, ModelAndSizeOfImagesNoKeyIsAskedFor) {
     EXPECT_NE(a.error.find(c.error), std::string::npos) << c.path << ": " << a.error;
     EXPECT_EQ(a.reason.has_value(), !a.accepted) << c.path;
   }
+  // The build's own image passes as the build's model, with no signature asked for.
+  TrustPolicy requireModel;
+  requireModel.requireModel = true;
+  const std::size_t build = ModelFromImageName(BuiltinImageName());
+  const Admission builtIn =
+      AdmitImage({std::string(BuiltinImageName()), BuiltinImage(), build, true}, requireModel);
+  EXPECT_TRUE(builtIn.accepted) << builtIn.error;
 }
 
 }  // namespace

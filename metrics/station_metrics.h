@@ -1,7 +1,8 @@
 #pragma once
 // A station's figures for Prometheus: burns by result, their durations, each slot's state, block
-// retries and what the station burns. Burns feed it from their own threads; a scrape renders it.
-// Every call takes one short lock, so a scrape never holds a burn up for longer than a copy.
+// retries, images refused and what the station burns. Burns feed it from their own threads; a
+// scrape renders it. Every call takes one short lock, so a scrape never holds a burn up for longer
+// than a copy.
 
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +44,8 @@ class StationMetrics {
   // that is gone (Empty) leaves its slot.
   void SetSlotState(const std::string& slot, SlotState state);
   void SetDeviceState(const std::string& slot, const std::string& device, SlotState state);
-  // One ended burn, with the record the burn log gets.
+  // One ended burn, with the record the burn log gets; an image refused by its check counts by
+  // its reason too.
   void Count(const std::string& slot, const BurnRecord& record);
   // An image the station burns that it did not name at the start (a file changed since).
   void AddImage(const BuildImage& image);
@@ -80,6 +82,7 @@ class StationMetrics {
   std::map<std::string, Slot> slots_;
   std::map<std::tuple<std::string, std::string, BurnVerdict>, std::uint64_t> burns_;
   std::map<std::string, Durations> durations_;  // by model
+  std::map<ImageRefusal, std::uint64_t> imagesRefused_;
 };
 
 // A label value as the exposition format writes it between double quotes.

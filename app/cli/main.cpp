@@ -108,22 +108,58 @@ int main(int argc, char** argv) {
   }
 
   // Everything below is refused before any port is opened.
+  const LoadedPolicy policy = RunTrustPolicy(options);
+  if (!policy.policy) return UsageError(policy.error);
+  RecordFacts runFacts{HostName(), "", ""};
+  runFacts.serial = options.serial;
+  // Each image refused by its check leaves a record, then one line each.
+  const auto refuseImages = [&options](const std::vector<BurnRecord>& records) {
+    KeepInRunLog(options, records, "plcburn-cli");
+    for (const BurnRecord& record : records)
+      std::fprintf(stderr, "plcburn-cli: %s\n", record.result.text.c_str());
+    return kExitUsage;
+  };
   const bool imagesByModel = !options.images.empty();
   if (imagesByModel) {
     if (const std::string problem = ImagesDirProblem(options.images); !problem.empty())
       return UsageError(problem);
+    // Every image of the folder is checked before any PLC is asked which one it needs.
+    std::vector<BurnRecord> refused;
+    for (const CheckedImage& image : CheckImagesIn(options.images, *policy.policy)) {
+      if (!image.unreadable.empty()) return UsageError(image.unreadable);
+      if (!image.admission.accepted)
+        refused.push_back(
+            ImageRefusalRecord(runFacts, "", image.path, image.bytes, image.admission));
+    }
+    if (!refused.empty()) return refuseImages(refused);
   }
+  // A port is opened as what its name says, whatever the model: USB, or a serial port.
+  std::vector<std::string> ports = options.ports;
+  if (ports.empty() && !options.watchMode)
+    ports.push_back(portList.empty() ? std::string() : portList.front());
+
+  const bool builtIn = options.image.empty();
   std::vector<std::uint8_t> fileImage;
-  ImageTrust trust;
-  if (!options.image.empty()) {
+  if (!builtIn) {
     ImageFile file = ReadImageFile(options.image, model.maxSize);
     if (!file.bytes) return UsageError(file.error);
     fileImage = std::move(*file.bytes);
-    trust = CheckImageForBurn(options, fileImage, model.maxSize);
-    if (!trust.accepted) return UsageError(trust.error);
   }
   const std::span<const std::uint8_t> imageBytes =
-      options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
+      builtIn ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
+  const std::string imagePath = builtIn ? std::string(BuiltinImageName()) : options.image;
+  Admission admitted;
+  if (!imagesByModel) {
+    admitted = AdmitImage({imagePath, imageBytes, row, builtIn}, *policy.policy);
+    // A burn refuses an image of the wrong size itself, by the same rule and before any port is
+    // opened, with the model's own message and record; a station has no burn yet to tell it.
+    if (!admitted.accepted && (admitted.reason != ImageRefusal::Size || options.watchMode)) {
+      std::vector<BurnRecord> refused;
+      for (const std::string& port : options.watchMode ? std::vector<std::string>{""} : ports)
+        refused.push_back(ImageRefusalRecord(runFacts, port, imagePath, imageBytes, admitted));
+      return refuseImages(refused);
+    }
+  }
   const auto promptRefusal = [&options](const ModelRules& m) -> std::optional<std::string> {
     if (m.reconnectPrompt.empty() || options.yes || options.watchMode || StdinIsTerminal())
       return std::nullopt;
@@ -134,22 +170,16 @@ int main(int argc, char** argv) {
     if (const auto refusal = promptRefusal(model)) return UsageError(*refusal);
   }
 
-  // A port is opened as what its name says, whatever the model: USB, or a serial port.
-  std::vector<std::string> ports = options.ports;
-  if (ports.empty()) ports.push_back(portList.empty() ? std::string() : portList.front());
-
   // Every burn's record goes to one log; a log that cannot be written only warns.
-  std::optional<std::filesystem::path> logPath;
-  if (!options.noLog)
-    logPath = options.log.empty() ? DefaultBurnLogPath() : PathFromUtf8(options.log);
-  RecordFacts facts{
-      HostName(),
-      options.image.empty() ? std::string(BuiltinImageName())
+  const std::optional<std::filesystem::path> logPath = RunBurnLogPath(options);
+  RecordFacts facts{runFacts.host,
+                    builtIn ? std::string(BuiltinImageName())
                             : Utf8FromPath(PathFromUtf8(options.image).filename()),
-      options.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes),
-      trust.keyId, trust.trustedComment};
+                    builtIn ? std::string(BuiltinImageSha256()) : Sha256Hex(imageBytes),
+                    admitted.keyId, admitted.trustedComment};
   facts.serial = options.serial;
-  if (options.watchMode) return RunStation(options, row, imageBytes, facts, logPath);
+  if (options.watchMode)
+    return RunStation(options, row, imageBytes, facts, logPath, *policy.policy);
   std::optional<BurnLog> log;
   if (logPath) {
     log.emplace(*logPath, [](const std::string& warning) {
@@ -192,8 +222,8 @@ int main(int argc, char** argv) {
     if (imagesByModel) {
       // Identified first, on the port the burn then opens; a refusal leaves the PLC untouched.
       const std::uint64_t identifiedFrom = WallClockMs();
-      chosen.push_back(
-          std::make_unique<ImageChoice>(ChooseImageForPlc(opener, port, options.images)));
+      chosen.push_back(std::make_unique<ImageChoice>(
+          ChooseImageForPlc(opener, port, options.images, *policy.policy)));
       ImageChoice& c = *chosen.back();
       if (c.row) c.refusal = promptRefusal(ModelAt(*c.row)).value_or("");
       if (!c.refusal.empty()) {
@@ -207,7 +237,7 @@ int main(int argc, char** argv) {
       portRow = *c.row;
       portImage = c.bytes;
       portFacts = {facts.host, std::filesystem::path(c.path).filename().string(),
-                   Sha256Hex(c.bytes)};
+                   Sha256Hex(c.bytes), c.admission.keyId, c.admission.trustedComment};
       portFacts.serial = facts.serial;
     }
     const ModelRules& portModel = ModelAt(portRow);

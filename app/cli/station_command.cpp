@@ -53,7 +53,8 @@ std::vector<BuildImage> ImagesIn(const std::string& dir) {
 }  // namespace
 
 int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const std::uint8_t> image,
-               const RecordFacts& facts, const std::optional<std::filesystem::path>& logPath) {
+               const RecordFacts& facts, const std::optional<std::filesystem::path>& logPath,
+               const TrustPolicy& policy) {
   const ModelRules& model = ModelAt(modelRow);
   for (const std::string& slot : options.watch) {
     const std::string problem = SlotProblemFor(slot, options.images.empty() ? &model : nullptr);
@@ -153,16 +154,25 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   StationConfig config =
       StationConfigFrom(options, modelRow, image, facts, log ? &*logThenSend : nullptr);
   if (!options.images.empty()) {
-    config.chooseImage = [dir = options.images, &metrics](LinkOpener& opener,
-                                                          const SlotDevice& device) {
-      ImageChoice choice = ChooseImageForPlc(opener, device.port, dir);
+    config.chooseImage = [dir = options.images, &metrics, &policy](LinkOpener& opener,
+                                                                   const SlotDevice& device) {
+      ImageChoice choice = ChooseImageForPlc(opener, device.port, dir, policy);
       StationImage chosen;
       chosen.plc = choice.plc;
       chosen.refusal = choice.refusal;
+      if (const Admission& a = choice.admission; a.reason) {
+        // Changed since the station began, and refused by its check.
+        chosen.imageName = Utf8FromPath(PathFromUtf8(choice.path).filename());
+        chosen.imageSha256 = Sha256Hex(choice.bytes);
+        chosen.imageRefused = BurnRecord::Result::Refused{*a.reason, a.keyId};
+        chosen.imageSize = static_cast<std::uint32_t>(choice.bytes.size());
+      }
       if (!choice.row || !choice.refusal.empty()) return chosen;
       chosen.modelRow = choice.row;
       chosen.imageName = Utf8FromPath(PathFromUtf8(choice.path).filename());
       chosen.imageSha256 = Sha256Hex(choice.bytes);
+      chosen.signingKeyId = choice.admission.keyId;
+      chosen.trustedComment = choice.admission.trustedComment;
       chosen.bytes = std::move(choice.bytes);
       metrics.AddImage({chosen.imageName, chosen.imageSha256});
       return chosen;

@@ -14,17 +14,6 @@
 
 namespace plcburn {
 
-namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-}  // namespace
-
 ParsedCli ParseCli(const std::vector<std::string>& args) {
   CliOptions o;
   CLI::App app;
@@ -88,6 +77,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   app.add_flag("--identify", o.identify);
   app.add_flag("--now", o.now);
   app.add_flag("--require-serial", o.requireSerial);
+  app.add_flag("--require-model", o.requireModel);
   app.add_flag("--list-ports", o.listPorts);
   app.add_flag("--build-model", o.buildModel);
   app.add_flag("-h,--help", o.help);
@@ -203,14 +193,6 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
     return {std::nullopt, "--serial names one PLC: give it for a single burn only"};
   if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};
   return {o, ""};
-}
-
-std::optional<std::size_t> ModelNamedByImage(std::string_view path) {
-  const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
-  const std::string_view prefix = std::string_view(name).substr(0, name.find('_'));
-  for (std::size_t row = 0; row < kModelCount; ++row)
-    if (EqualsIgnoringCase(ModelAt(row).name, prefix)) return row;
-  return std::nullopt;
 }
 
 ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow) {

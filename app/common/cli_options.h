@@ -17,6 +17,7 @@ struct CliOptions {
   std::string images;                    // a folder: each PLC gets the image named for its model
   bool identify = false;                 // only tell what is on each port, read-only
   std::vector<std::string> trustedKeys;  // minisign public keys trusted beside the installed ones
+  bool requireModel = false;             // every image's signature must name its model
   std::string verifyImage;               // check this file against the trust policy, burn nothing
   std::string verifyLog;                 // check this burn log's chain, burn nothing
   bool yes = false;                      // answer reconnect prompts without waiting for Enter
@@ -53,10 +54,6 @@ struct ParsedCli {
 
 ParsedCli ParseCli(const std::vector<std::string>& args);
 
-// The catalogue row that an image file's name names: its part before the first "_", compared
-// without regard to case as the build does. None when that part is no model's name.
-std::optional<std::size_t> ModelNamedByImage(std::string_view path);
-
 // The model a run burns: --model, else the model the image's name names, else the build's.
 struct ModelChoice {
   std::optional<std::size_t> row;
@@ -68,7 +65,8 @@ ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
 inline constexpr const char* kCliUsage =
     "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--serial TEXT] [--yes]\n"
     "                   [--json]\n"
-    "                   [--log FILE | --no-log] [--trusted-key FILE]... [--list-ports]\n"
+    "                   [--log FILE | --no-log] [--trusted-key FILE]... [--require-model]\n"
+    "                   [--list-ports]\n"
     "       plcburn-cli --port PORT... --images DIR [--yes] [--json]\n"
     "       plcburn-cli --watch SLOT... [--model NAME] [--image FILE | --images DIR]\n"
     "                   [--replug-timeout S] [--unplug-debounce S] [--now]\n"
@@ -76,7 +74,7 @@ inline constexpr const char* kCliUsage =
     "                   [--require-serial] [--scan-timeout S] [--scanner DEVICE]\n"
     "                   [--records-db URL]\n"
     "       plcburn-cli --identify --port PORT|all... [--json]\n"
-    "       plcburn-cli --verify-image FILE [--trusted-key FILE]...\n"
+    "       plcburn-cli --verify-image FILE [--trusted-key FILE]... [--require-model]\n"
     "       plcburn-cli --verify-log FILE\n"
     "       plcburn-cli --history [SERIAL] [--since DATE] [--log FILE... | --records-db URL]\n"
     "                   [--json]\n"

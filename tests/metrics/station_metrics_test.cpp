@@ -23,6 +23,7 @@ struct Feed {
   std::optional<BuildImage> image = {};
   std::uint64_t lost = 0;
   std::optional<std::uint64_t> unsent = {};
+  std::optional<ImageRefusal> refused = {};  // of an image refused by its check
 };
 
 struct ExpositionCase {
@@ -54,6 +55,7 @@ TEST_P(Exposition, ShowsWhatTheRecordsSay) {
     r.result.step = r.result.ok || r.result.stopped ? "SendFW" : f.end;
     r.durationMs = f.ms;
     r.blocks.resent = f.resent;
+    if (f.refused) r.result.refused = BurnRecord::Result::Refused{*f.refused};
     metrics.Count(f.slot, r);
   }
   const std::string text = "\n" + metrics.Render();
@@ -108,6 +110,15 @@ INSTANTIATE_TEST_SUITE_P(Records, Exposition, ::testing::Values(
                    {R"(plcburn_build_info{version="0.2.0",image="QN4_v2.bin",image_sha256="cd34"} 1)",
                     R"(plcburn_build_info{version="0.2.0",image="VL_v189.bin",image_sha256="ab12"} 1)",
                     "plcburn_records_lost_total 3", "plcburn_records_unsent 2"}, {}},
+    ExpositionCase{"images_refused_by_reason_every_reason_from_zero",
+                   {{"a", "QN4", "image check", 0, 0, {}, "", {}, 0, {}, ImageRefusal::Unsigned},
+                    {"b", "QN4", "image check", 0, 0, {}, "", {}, 0, {}, ImageRefusal::Unsigned},
+                    {"a", "VL", "size check", 0, 0, {}, "", {}, 0, {}, ImageRefusal::Size},
+                    {"a", "VL", "image choice"}},
+                   {R"(plcburn_images_refused_total{reason="unsigned"} 2)",
+                    R"(plcburn_images_refused_total{reason="size"} 1)",
+                    R"(plcburn_images_refused_total{reason="kind"} 0)",
+                    R"(plcburn_burns_total{model="QN4",slot="a",result="refused"} 1)"}, {}},
     ExpositionCase{"label_values_escaped", {{"C:\\p\\\"x\"\nend", "VL", "ok"}},
                    {R"(plcburn_burns_total{model="VL",slot="C:\\p\\\"x\"\nend",result="ok"} 1)"}, {}}),
     [](const auto& param) { return std::string(param.param.name); });

@@ -21,6 +21,7 @@ needs='plcburn-cli||/etc/plcburn/trusted-keys||
 --model||||
 --images||/srv/firmware||
 --trusted-key||/etc/plcburn/plant.pub /srv/firmware/plant.pub||
+--require-model||||
 --replug-timeout||||
 --unplug-debounce||||
 --now||||

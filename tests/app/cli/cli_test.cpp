@@ -233,7 +233,7 @@ TEST(ImageChoice, OneImageNamedForTheIdentifiedModelOrNone) {
     PlcSim sim(*FindModel(c.model), options);
     VirtualClock clock;
     SimOpener opener(sim, clock);
-    const ImageChoice choice = ChooseImageForPlc(opener, "ttyS0", dir.string());
+    const ImageChoice choice = ChooseImageForPlc(opener, "ttyS0", dir.string(), TrustPolicy{});
     // Each image holds its own name.
     EXPECT_EQ(std::string(choice.bytes.begin(), choice.bytes.end()), c.chosen ? c.chosen : "");
     EXPECT_NE(choice.refusal.find(c.refusal), std::string::npos) << choice.refusal;

@@ -27,6 +27,7 @@
 #include "app/common/image_file.h"
 #include "app/common/image_trust.h"
 #include "app/common/stop_signals.h"
+#include "app/common/utf8_command_line.h"
 #include "app/version_text.h"
 #include "burn/burn_unit.h"
 #include "burn/refused_burn.h"

@@ -19,6 +19,21 @@ std::span<const std::uint8_t> StationSetup::Image() const {
   return options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
 }
 
+StationConfig StationConfigFor(const StationSetup& setup, BurnJournal* log) {
+  StationConfig config;
+  config.slots = setup.options.watch;
+  config.modelRow = setup.modelRow;
+  config.image = setup.Image();
+  config.facts = setup.facts;
+  config.log = log;
+  config.replugTimeout = std::chrono::seconds(setup.options.replugTimeoutS);
+  config.requireSerial = setup.options.requireSerial;
+  config.scanTimeout = std::chrono::seconds(setup.options.scanTimeoutS);
+  config.unplugDebounce = std::chrono::milliseconds(setup.options.unplugDebounceMs);
+  config.burnPresentAtStart = setup.options.now;
+  return config;
+}
+
 bool WantsStation(const std::vector<std::string>& args) {
   return std::find(args.begin(), args.end(), "--station") != args.end();
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/common/cli_options.h"
+#include "burn/station.h"
 #include "core/burn_record.h"
 
 namespace plcburn {
@@ -34,6 +35,9 @@ bool WantsStation(const std::vector<std::string>& args);
 
 // The station's setup from the arguments; `buildRow` is the model the build serves.
 ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t buildRow);
+
+// The station's configuration from its setup; `setup` and `log` must outlive the station.
+StationConfig StationConfigFor(const StationSetup& setup, BurnJournal* log);
 
 inline constexpr const char* kStationUsage =
     "usage: plcburn --station SLOT... [--model NAME --image FILE | --image FILE]\n"

@@ -97,17 +97,7 @@ int RunStationWindow(const plcburn::StationSetup& setup) {
         setup.options.log.empty() ? DefaultBurnLogPath() : std::filesystem::path(setup.options.log),
         [](const std::string& warning) { std::fprintf(stderr, "plcburn: %s\n", warning.c_str()); });
   }
-  StationConfig config;
-  config.slots = setup.options.watch;
-  config.modelRow = setup.modelRow;
-  config.image = setup.Image();
-  config.facts = setup.facts;
-  config.log = log ? &*log : nullptr;
-  config.replugTimeout = std::chrono::seconds(setup.options.replugTimeoutS);
-  config.requireSerial = setup.options.requireSerial;
-  config.scanTimeout = std::chrono::seconds(setup.options.scanTimeoutS);
-  config.unplugDebounce = std::chrono::milliseconds(setup.options.unplugDebounceMs);
-  config.burnPresentAtStart = setup.options.now;
+  const StationConfig config = StationConfigFor(setup, log ? &*log : nullptr);
   QtDialogs dialogs;
   if (log) metrics.CountRecordsLostFrom([&log] { return log->Lost(); });
   StationWindow window(config, *watch, &SystemOpenerFor, dialogs, &counted);

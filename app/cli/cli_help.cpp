@@ -10,7 +10,15 @@ namespace {
 // Where the trusted keys are installed, as the help names it.
 #ifdef _WIN32
 constexpr const char* kTrustedKeysPlace = "%ProgramData%\\plcburn\\trusted-keys\\";
+// The station as a Windows service.
+constexpr const char* kServiceOptions =
+    "  --install-service  register the station as the Windows service plcburn-station\n"
+    "                     (\"plcburn station\", started by hand); it burns with the\n"
+    "                     settings of %ProgramData%\\plcburn\\station.conf and says\n"
+    "                     what it did in service.log beside it\n"
+    "  --remove-service   stop the service (its burns end as stopped) and remove it\n";
 #else
+constexpr const char* kServiceOptions = "";
 constexpr const char* kTrustedKeysPlace = "/etc/plcburn/trusted-keys/";
 #endif
 
@@ -107,7 +115,8 @@ std::string CliHelpText() {
       "                     and port\n"
       "  --log FILE         append the burn records to FILE instead of the burn log\n"
       "  --no-log           keep no burn record\n"
-      "  --list-ports       print the port list, one port a line, and exit\n"
+      "  --list-ports       print the port list, one port a line, and exit\n" +
+      std::string(kServiceOptions) +
       "  --build-model      print the model this build serves and exit\n"
       "  -h, --help         print this help and exit\n"
       "  --version          print the version and the built-in image (file name,\n"

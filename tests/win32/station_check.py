@@ -16,7 +16,12 @@ the station (128 + SIGINT). Slots no COM port can match are usage errors before 
 
 window: slots COM61, COM62 and COM63; COM61 burns to its end, COM62 at the line's real rate, and
 the window shows an OK, a BURNING and an EMPTY tile; closing it asks first, then ends the burn as
-stopped, with its record, and the window goes."""
+stopped, with its record, and the window goes.
+
+service: plcburn-cli --install-service registers the service, which Wine's service manager then
+starts and stops: without station.conf, and with a wrong one, it stops at once with its reason in
+service.log; with a right one it burns, and its stop ends the running burn as stopped, with its
+record; --remove-service takes it away."""
 
 import argparse
 import json
@@ -210,9 +215,90 @@ def run_window(args, check):
           "the ended burn and the stopped one are recorded: %s" % got)
 
 
+def sc(args, *words):
+    r = subprocess.run([args.wine, "sc"] + list(words), capture_output=True, text=True,
+                       timeout=60)
+    return r.returncode, r.stdout
+
+
+def service_state(args):
+    """(STATE, SERVICE_EXIT_CODE) as sc query tells them; None when it is not installed."""
+    code, out = sc(args, "query", "plcburn-station")
+    if code != 0:
+        return None
+    fields = {}
+    for line in out.splitlines():
+        key, _, value = line.partition(":")
+        if value.split():
+            fields[key.strip()] = value.split()[0]
+    return fields.get("STATE"), fields.get("SERVICE_EXIT_CODE")
+
+
+def wait_for(what, seconds):
+    end = time.monotonic() + seconds
+    while True:
+        got = what()
+        if got or time.monotonic() > end:
+            return got
+        time.sleep(0.2)
+
+
+def run_service(args, check):
+    folder = os.path.join(os.environ["WINEPREFIX"], "drive_c", "ProgramData", "plcburn")
+    os.makedirs(folder, exist_ok=True)
+    conf, log = os.path.join(folder, "station.conf"), os.path.join(folder, "service.log")
+    burns = os.path.join(folder, "burns.jsonl")
+    for path in (conf, log, burns):  # as left by an earlier run
+        if os.path.exists(path):
+            os.remove(path)
+
+    def log_says(text):
+        return os.path.exists(log) and text in open(log, encoding="utf-8").read()
+
+    r = subprocess.run([args.wine, args.cli, "--service"], capture_output=True, text=True,
+                       timeout=60)
+    check(r.returncode == 2 and "Service Control Manager" in r.stderr,
+          "--service outside the service manager is a usage error")
+    r = subprocess.run([args.wine, args.cli, "--install-service"], capture_output=True,
+                       text=True, timeout=60)
+    check(r.returncode == 0 and service_state(args) == ("1", "0"),
+          "installed, stopped: %s %s" % (r.stdout.strip(), service_state(args)))
+    sim, _ = plcsim(args, args.work, "COM71", "--line-rate")
+    try:
+        # Exit codes: 3 without station.conf, 2 for a usage error in it; no restart follows.
+        for text, exit_code, said in ((None, "3", "cannot read"),
+                                      ("SLOTS=LPT1\r\n", "2", "give a COM port"),
+                                      ("SLOTS=COM71\nOPTIONS=--no-log\n", "2", "not for OPTIONS")):
+            if text is not None:
+                with open(conf, "w", newline="") as f:
+                    f.write(text)
+            sc(args, "start", "plcburn-station")
+            state = wait_for(lambda: service_state(args) == ("1", exit_code) and log_says(said), 30)
+            check(state, "station.conf %r: stopped with %s, and the log says %r: %s"
+                  % (text, exit_code, said, service_state(args)))
+        with open(conf, "w", newline="") as f:
+            f.write("# the Windows job's station\r\nSLOTS=COM71\r\nOPTIONS=--now\r\n")
+        registry(args.wine, args.work, ["COM71"], True)
+        sc(args, "start", "plcburn-station")
+        check(wait_for(lambda: log_says("COM71: burning"), 60), "the service burns COM71")
+        check(service_state(args) == ("4", "0"), "running: %s" % (service_state(args),))
+        sc(args, "stop", "plcburn-station")
+        check(wait_for(lambda: service_state(args) == ("1", "0"), 60),
+              "a stop stops it cleanly: %s" % (service_state(args),))
+        got = [(r["port"], r["result"]["stopped"]) for r in records(burns)]
+        check(got == [("COM71", True)], "the burn it stopped is recorded as stopped: %s" % got)
+    finally:
+        sim.wait(0)
+        registry(args.wine, args.work, ["COM71"], False)
+        r = subprocess.run([args.wine, args.cli, "--remove-service"], capture_output=True,
+                           text=True, timeout=120)
+    check(r.returncode == 0 and service_state(args) is None,
+          "removed: %s" % r.stdout.strip())
+
+
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("mode", choices=("cli", "window"))
+    p.add_argument("mode", choices=("cli", "window", "service"))
     for name in ("--wine", "--plcsim", "--image", "--work"):
         p.add_argument(name, required=True)
     for name in ("--cli", "--qn4-image", "--app", "--driver", "--shot"):
@@ -220,7 +306,7 @@ def main():
     args = p.parse_args()
     os.makedirs(args.work, exist_ok=True)
     check = Checks()
-    {"cli": run_cli, "window": run_window}[args.mode](args, check)
+    {"cli": run_cli, "window": run_window, "service": run_service}[args.mode](args, check)
     print("%d failed" % check.failed)
     return 1 if check.failed else 0
 

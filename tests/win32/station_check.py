@@ -10,7 +10,7 @@ A PLC is plugged by registering its adapter in Wine's device registry (the Setup
 from there) with plcsim behind the COM port; it is unplugged by removing it. Both programs run
 the built-in image, a USB model's, so each COM slot must open its COM port, never the USB lookup.
 
-cli: two slots, COM41 and COM5?; a PLC on COM52 is there at the start and must be left alone;
+cli: a station on the USB slot starts and ends on Ctrl+C; then two slots, COM41 and COM5?; a PLC on COM52 is there at the start and must be left alone;
 PLCs plugged on COM41 and COM51 afterwards are burned, each once, with its record; Ctrl+C ends
 the station (128 + SIGINT). Slots no COM port can match are usage errors before anything starts.
 
@@ -111,6 +111,15 @@ def run_cli(args, check):
                            timeout=60)
         check(r.returncode == 2 and said in r.stderr, "usage error: %s (%d, %s)"
               % (" ".join(extra), r.returncode, r.stderr.strip().splitlines()[:1]))
+
+    # The USB slot is watched on Windows too (Wine has no PLC on it): it starts, and Ctrl+C ends it.
+    usb = subprocess.Popen([args.wine, args.cli, "--watch", "USB", "--no-log"],
+                           stderr=subprocess.PIPE, text=True)
+    started = wait_line(usb.stderr, "station for the VL", 60)
+    usb.send_signal(signal.SIGINT)
+    usb.communicate(timeout=60)
+    check(started and usb.returncode == 128 + signal.SIGINT,
+          "a USB slot is watched, and Ctrl+C ends it (%s)" % usb.returncode)
 
     log = os.path.join(args.work, "station-cli.jsonl")
     if os.path.exists(log):

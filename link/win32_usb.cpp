@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/utf8_text.h"
+#include "link/serial_link.h"
 #include "link/usb_open.h"
 #include "link/usb_place.h"
 #include "link/win32_handle_link.h"
@@ -178,21 +179,31 @@ std::vector<UsbPlc> Win32UsbLookup::ListPlcs() {
   return plcs;
 }
 
-HANDLE Win32UsbLookup::OpenAt(std::string_view place) {
+HANDLE Win32UsbLookup::OpenAt(std::string_view place, DWORD* error) {
   for (const UsbPlc& plc : ListPlcs()) {
     if (plc.place != place) continue;
     std::memset(DeviceName, 0, sizeof DeviceName);
     std::memcpy(DeviceName, plc.path.data(), plc.path.size());
     DeviceName[plc.path.size()] = '\\';
-    return api_.Open(DeviceName, FILE_FLAG_OVERLAPPED);
+    const HANDLE h = api_.Open(DeviceName, FILE_FLAG_OVERLAPPED);
+    if (h == INVALID_HANDLE_VALUE && error != nullptr) *error = GetLastError();
+    return h;
   }
+  if (error != nullptr) *error = ERROR_FILE_NOT_FOUND;
   return INVALID_HANDLE_VALUE;
 }
 
 OpenResult OpenUsbLink(SetupApi& api, std::string_view place) {
   Win32UsbLookup lookup(api);
-  const HANDLE h = place.empty() ? lookup.OpenMyDevPipe("") : lookup.OpenAt(place);
-  if (h == INVALID_HANDLE_VALUE) return OpenResult{};
+  DWORD error = 0;
+  const HANDLE h = place.empty() ? lookup.OpenMyDevPipe("") : lookup.OpenAt(place, &error);
+  if (h == INVALID_HANDLE_VALUE && place.empty()) return OpenResult{};
+  // A station's PLC is opened where it was seen: say why it could not be.
+  if (h == INVALID_HANDLE_VALUE) {
+    const std::string at(place);
+    return OpenResult{nullptr, error == ERROR_FILE_NOT_FOUND ? "no PLC at " + at + " any more"
+                                                             : OpenFailureReason(error, at)};
+  }
   return OpenResult{std::make_unique<Win32HandleLink>(h), {}};
 }
 

@@ -80,8 +80,9 @@ class Win32UsbLookup {
   // Every present interface whose path holds the marker, in enumeration order.
   std::vector<UsbPlc> ListPlcs();
   // The PLC at `place` alone, opened as its path and "\" for overlapped transfers; another PLC
-  // is never taken in its stead.
-  HANDLE OpenAt(std::string_view place);
+  // is never taken in its stead. Failing, `error` says why: ERROR_FILE_NOT_FOUND when no PLC is
+  // there, else the open's error.
+  HANDLE OpenAt(std::string_view place, DWORD* error = nullptr);
 
   char DeviceName[kDeviceNameSize] = {};
 

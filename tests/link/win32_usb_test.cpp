@@ -223,6 +223,10 @@ TEST(Win32UsbLookup, ListsEachPlcByItsPlaceAndOpensOnlyThePlcThere) {
                                             static_cast<DWORD>(FILE_FLAG_OVERLAPPED)))
         << o.place;
   }
+  // A burn at a place that has emptied says so.
+  const OpenResult gone = OpenUsbLink(api, "usb:Port_#0009.Hub_#0003");
+  EXPECT_EQ(gone.link, nullptr);
+  EXPECT_EQ(gone.reason, "no PLC at usb:Port_#0009.Hub_#0003 any more");
 }
 
 }  // namespace

@@ -148,7 +148,6 @@ class BenchOperator : public Operator {
     failed = icon == MessageIcon::Error;
   }
   void SetStartEnabled(bool) override {}
-  void StopTimer() override {}
   void WaitMs(std::uint32_t ms) override {
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));

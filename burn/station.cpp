@@ -95,7 +95,6 @@ class Station::Unit : public Operator, public BurnJournal {
     return back;
   }
   void SetStartEnabled(bool) override {}
-  void StopTimer() override {}
 
   void PhaseBegins(BurnPhase phase) override { st_.view_.Phase(label_, phase); }
   void Keep(const BurnRecord& record) override {

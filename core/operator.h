@@ -36,8 +36,9 @@ class Operator {
     return true;
   }
   virtual void SetStartEnabled(bool enabled) = 0;
-  // Stops the elapsed-seconds count.
-  virtual void StopTimer() = 0;
+  // Stops the elapsed-seconds count. The burn runner keeps the count, so a front end has nothing
+  // to do here.
+  virtual void StopTimer() {}
   virtual void WaitMs(std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/port_name.h"
 #include "link/port_list.h"
 
 namespace plcburn {
@@ -45,7 +46,7 @@ std::vector<std::string> EnumComPort(const std::string& sysRoot) {
 
 std::vector<std::string> PortList(bool usbModel, const std::string& sysRoot) {
   std::vector<std::string> ports =
-      usbModel ? std::vector<std::string>{"USB"} : EnumComPort(sysRoot);
+      usbModel ? std::vector<std::string>{std::string(kUsbPort)} : EnumComPort(sysRoot);
   const char* extra = std::getenv("PLCBURN_EXTRA_PORTS");
   std::string_view rest = extra ? extra : "";
   while (!rest.empty()) {

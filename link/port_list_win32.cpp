@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/port_name.h"
+
 namespace plcburn {
 
 std::optional<std::string> ComPortFromFriendlyName(std::string_view friendlyName) {
@@ -42,7 +44,7 @@ std::optional<std::vector<std::string>> EnumComPort() {
 }
 
 std::vector<std::string> PortList(bool usbModel) {
-  if (usbModel) return {"USB"};
+  if (usbModel) return {std::string(kUsbPort)};
   std::vector<std::string> ports = EnumComPort().value_or(std::vector<std::string>{});
   // The sorted combo box compares without regard to case; so does this.
   std::sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {

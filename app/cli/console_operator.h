@@ -99,7 +99,6 @@ class ConsoleOperator : public Operator {
   void ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) override;
   bool Prompt(const ReconnectPrompt& prompt) override;
   void SetStartEnabled(bool) override {}
-  void StopTimer() override {}
 
   // True also when the burn showed no final message at all: only a success counts as one.
   bool EndedInError() const { return !finalShown_ || lastIcon_ == MessageIcon::Error; }

@@ -14,6 +14,7 @@
 #include "app/common/exit_status.h"
 #include "app/common/image_file.h"
 #include "app/common/station_metrics_view.h"
+#include "app/common/station_options.h"
 #include "app/common/stop_signals.h"
 #include "burn/station.h"
 #include "core/utf8_text.h"
@@ -136,17 +137,7 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   JsonEvents events([&out](std::string line) { out.Post(Stream::Out, std::move(line)); });
   StationLines lines(options.watch, out, options.json ? &events : nullptr);
   StationMetricsView view(&lines, metricsAt ? &metrics : nullptr);
-  StationConfig config;
-  config.slots = options.watch;
-  config.modelRow = modelRow;
-  config.image = image;
-  config.facts = facts;
-  config.log = log ? &*log : nullptr;
-  config.replugTimeout = std::chrono::seconds(options.replugTimeoutS);
-  config.unplugDebounce = std::chrono::milliseconds(options.unplugDebounceMs);
-  config.burnPresentAtStart = options.now;
-  config.requireSerial = options.requireSerial;
-  config.scanTimeout = std::chrono::seconds(options.scanTimeoutS);
+  StationConfig config = StationConfigFrom(options, modelRow, image, facts, log ? &*log : nullptr);
   if (!options.images.empty()) {
     config.chooseImage = [dir = options.images, &metrics](LinkOpener& opener,
                                                           const SlotDevice& device) {

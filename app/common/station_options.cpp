@@ -1,6 +1,7 @@
 #include "app/common/station_options.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "app/common/image_file.h"
@@ -17,21 +18,6 @@ namespace plcburn {
 
 std::span<const std::uint8_t> StationSetup::Image() const {
   return options.image.empty() ? BuiltinImage() : std::span<const std::uint8_t>(fileImage);
-}
-
-StationConfig StationConfigFor(const StationSetup& setup, BurnJournal* log) {
-  StationConfig config;
-  config.slots = setup.options.watch;
-  config.modelRow = setup.modelRow;
-  config.image = setup.Image();
-  config.facts = setup.facts;
-  config.log = log;
-  config.replugTimeout = std::chrono::seconds(setup.options.replugTimeoutS);
-  config.requireSerial = setup.options.requireSerial;
-  config.scanTimeout = std::chrono::seconds(setup.options.scanTimeoutS);
-  config.unplugDebounce = std::chrono::milliseconds(setup.options.unplugDebounceMs);
-  config.burnPresentAtStart = setup.options.now;
-  return config;
 }
 
 bool WantsStation(const std::vector<std::string>& args) {
@@ -97,6 +83,23 @@ ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t
                  o.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(setup.Image()),
                  trustKey, trustComment};
   return {std::move(setup), ""};
+}
+
+StationConfig StationConfigFrom(const CliOptions& options, std::size_t modelRow,
+                                std::span<const std::uint8_t> image, const RecordFacts& facts,
+                                BurnJournal* log) {
+  StationConfig config;
+  config.slots = options.watch;
+  config.modelRow = modelRow;
+  config.image = image;
+  config.facts = facts;
+  config.log = log;
+  config.replugTimeout = std::chrono::seconds(options.replugTimeoutS);
+  config.unplugDebounce = std::chrono::milliseconds(options.unplugDebounceMs);
+  config.burnPresentAtStart = options.now;
+  config.requireSerial = options.requireSerial;
+  config.scanTimeout = std::chrono::seconds(options.scanTimeoutS);
+  return config;
 }
 
 }  // namespace plcburn

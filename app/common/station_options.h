@@ -36,8 +36,11 @@ bool WantsStation(const std::vector<std::string>& args);
 // The station's setup from the arguments; `buildRow` is the model the build serves.
 ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t buildRow);
 
-// The station's configuration from its setup; `setup` and `log` must outlive the station.
-StationConfig StationConfigFor(const StationSetup& setup, BurnJournal* log);
+// The station's settings from the command line's, for a station burning `image` as model
+// `modelRow` (the --images choice is the caller's) and keeping records in `log` (may be null).
+StationConfig StationConfigFrom(const CliOptions& options, std::size_t modelRow,
+                                std::span<const std::uint8_t> image, const RecordFacts& facts,
+                                BurnJournal* log);
 
 inline constexpr const char* kStationUsage =
     "usage: plcburn --station SLOT... [--model NAME --image FILE | --image FILE]\n"

@@ -66,8 +66,6 @@ class MainWindow::WorkerOperator : public Operator {
     w_.PostToGui([this, enabled] { w_.SetBurnControlsEnabled(enabled); });
   }
 
-  void StopTimer() override {}
-
  private:
   MainWindow& w_;
 };

@@ -13,6 +13,7 @@
 #include "burn/burn_unit.h"
 #include "core/burn_state.h"
 #include "core/catalogue.h"
+#include "core/port_name.h"
 #include "core/stopped_burn.h"
 #include "core/utf8_text.h"
 #include "link/port_list.h"
@@ -82,7 +83,6 @@ class WindowOperator : public Operator {
     EnableWindow(a_.hComPortList, enabled);
   }
   // The runner keeps the seconds and stops them.
-  void StopTimer() override {}
 
  private:
   App& a_;
@@ -113,7 +113,8 @@ void EnumComPort(App& a) {
 
 void EnumUSBPort(App& a) {
   ClearListedPorts(a);
-  SendMessageA(a.hComPortList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("USB"));
+  SendMessageA(a.hComPortList, CB_ADDSTRING, 0,
+               reinterpret_cast<LPARAM>(std::string(kUsbPort).c_str()));
   SendMessageA(a.hComPortList, CB_SETCURSEL, 0, 0);
   a.totalComPort = 1;
 }

@@ -329,7 +329,10 @@ int RunStationWindow(HINSTANCE instance, const std::vector<std::string>& args, i
                   if (shown != nullptr) shown->view.Notice(warning);
                 });
   }
-  StationApp a(instance, StationConfigFor(setup, log ? &*log : nullptr), *watch);
+  StationApp a(instance,
+               StationConfigFrom(setup.options, setup.modelRow, setup.Image(), setup.facts,
+                                 log ? &*log : nullptr),
+               *watch);
   shown = &a;
 
   WNDCLASSEXW wincl{};

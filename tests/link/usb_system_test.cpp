@@ -123,7 +123,6 @@ class ReplugOperator : public Operator {
     if (onMessage) onMessage(text);
   }
   void SetStartEnabled(bool) override {}
-  void StopTimer() override {}
   // The re-plug happened while the prompt was open; the pause adds nothing here.
   void WaitMs(std::uint32_t) override {}
 

@@ -183,7 +183,6 @@ class VirtualPauses : public Operator {
   }
   bool Prompt(const ReconnectPrompt& prompt) override { return console_.Prompt(prompt); }
   void SetStartEnabled(bool) override {}
-  void StopTimer() override {}
   void WaitMs(std::uint32_t ms) override { clock_.Advance(ms); }
 
  private:

@@ -117,6 +117,11 @@ void StationMetrics::CountRecordsLostFrom(std::function<std::uint64_t()> lost) {
   recordsLost_ = std::move(lost);
 }
 
+void StationMetrics::CountRecordsUnsentFrom(std::function<std::uint64_t()> unsent) {
+  const std::lock_guard lock(mutex_);
+  recordsUnsent_ = std::move(unsent);
+}
+
 void StationMetrics::Count(const std::string& slot, const BurnRecord& record) {
   const BurnVerdict outcome = VerdictOf(record);
   const double seconds = static_cast<double>(record.durationMs) / 1000.0;
@@ -176,6 +181,10 @@ std::string StationMetrics::Render() const {
   Header(out, "plcburn_records_lost_total", "counter",
          "Burn records that could not be written to the burn log.");
   Sample(out, "plcburn_records_lost_total", "", std::to_string(recordsLost_ ? recordsLost_() : 0));
+
+  Header(out, "plcburn_records_unsent", "gauge",
+         "Burn records in the burn log that the records database has not taken yet.");
+  Sample(out, "plcburn_records_unsent", "", std::to_string(recordsUnsent_ ? recordsUnsent_() : 0));
 
   Header(out, "plcburn_build_info", "gauge",
          "The plcburn version and each image the station burns, at 1.");

@@ -49,6 +49,8 @@ class StationMetrics {
   void AddImage(const BuildImage& image);
   // Where the count of burn records that could not be written comes from.
   void CountRecordsLostFrom(std::function<std::uint64_t()> lost);
+  // Where the count of burn records that the records database still lacks comes from.
+  void CountRecordsUnsentFrom(std::function<std::uint64_t()> unsent);
 
   // Prometheus's text exposition format, version 0.0.4.
   std::string Render() const;
@@ -73,6 +75,7 @@ class StationMetrics {
   const std::string version_;
   std::vector<BuildImage> images_;
   std::function<std::uint64_t()> recordsLost_;
+  std::function<std::uint64_t()> recordsUnsent_;
   mutable std::mutex mutex_;
   std::map<std::string, Slot> slots_;
   std::map<std::tuple<std::string, std::string, BurnVerdict>, std::uint64_t> burns_;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 namespace plcburn {

@@ -17,6 +17,7 @@
 #include "app/cli/cli_help.h"
 #include "app/cli/cli_journal.h"
 #include "app/cli/console_operator.h"
+#include "app/cli/history_command.h"
 #include "app/cli/identify_command.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/station_command.h"
@@ -40,6 +41,11 @@
 #include "link/system_opener.h"
 #include "record/burn_log.h"
 #include "record/host_name.h"
+#include "record/log_then_send.h"
+#ifdef PLCBURN_RECORDS_DB
+#include "record/records_db_url.h"
+#include "record/records_sender.h"
+#endif
 #include "record/sha256.h"
 #include "res/builtin_image.h"
 
@@ -81,6 +87,16 @@ int main(int argc, char** argv) {
     std::fputs((options.help ? CliHelpText() : VersionText()).c_str(), stdout);
     return kExitSuccess;
   }
+  // A database address that libpq cannot read is refused before anything is done.
+  if (!options.recordsDb.empty()) {
+#ifdef PLCBURN_RECORDS_DB
+    if (const std::string problem = RecordsDbUrlProblem(options.recordsDb); !problem.empty())
+      return UsageError("--records-db: " + problem);
+#else
+    return UsageError("--records-db is not available on Windows: its build has no libpq");
+#endif
+  }
+  if (options.history) return HistoryCommand(options);
   if (!options.verifyImage.empty()) return VerifyImageCommand(options);
   if (!options.verifyLog.empty()) return VerifyLogCommand(options.verifyLog);
   if (options.identify) {
@@ -151,6 +167,17 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "plcburn-cli: %s\n", warning.c_str());
     });
   }
+#ifdef PLCBURN_RECORDS_DB
+  std::unique_ptr<RecordsSender> sender;  // started with the burns, once the signals are taken
+#endif
+  std::optional<LogThenSend> logThenSend;
+  if (log) {
+    logThenSend.emplace(*log, [&] {
+#ifdef PLCBURN_RECORDS_DB
+      if (sender) sender->RecordWritten();
+#endif
+    });
+  }
   JsonEvents events(stdout);
 
   // One burn per port, each with its own state and record, all on the same image.
@@ -184,7 +211,7 @@ int main(int argc, char** argv) {
         anyRefused = true;
         RecordFacts refusedFacts{facts.host, "", ""};
         refusedFacts.serial = facts.serial;
-        ReportRefusal(port, c, refusedFacts, identifiedFrom, log ? &*log : nullptr,
+        ReportRefusal(port, c, refusedFacts, identifiedFrom, log ? &*logThenSend : nullptr,
                       options.json ? &events : nullptr);
         continue;
       }
@@ -195,8 +222,8 @@ int main(int argc, char** argv) {
       portFacts.serial = facts.serial;
     }
     const ModelRules& portModel = ModelAt(portRow);
-    burns.push_back(
-        std::make_unique<PortBurn>(port, log ? &*log : nullptr, options.json ? &events : nullptr));
+    burns.push_back(std::make_unique<PortBurn>(port, log ? &*logThenSend : nullptr,
+                                               options.json ? &events : nullptr));
     PortBurn& b = *burns.back();
     b.console = std::make_unique<ConsoleOperator>(board);
     b.burn = std::make_unique<BurnUnit>(portRow, *b.console, b.journal, portFacts);
@@ -218,6 +245,13 @@ int main(int argc, char** argv) {
                    stopSignals.Error().c_str());
       return kExitFailed;
     }
+#ifdef PLCBURN_RECORDS_DB
+    if (log && !options.recordsDb.empty()) {
+      sender = std::make_unique<RecordsSender>(
+          log->Path(), options.recordsDb,
+          [](const std::string& line) { std::fprintf(stderr, "plcburn-cli: %s\n", line.c_str()); });
+    }
+#endif
     board.Start();
     for (std::size_t i = 0; i < burns.size(); ++i) {
       PortBurn& b = *burns[i];
@@ -229,6 +263,19 @@ int main(int argc, char** argv) {
     for (const auto& b : burns) b->burn->Wait();
     board.Finish();
   }
+#ifdef PLCBURN_RECORDS_DB
+  // The burns are over: their records get a bounded while to reach the database, and wait in
+  // the log for the next run with --records-db if they cannot.
+  if (sender && !sender->WaitAllSent(std::chrono::seconds(10))) {
+    const std::uint64_t waiting = sender->Unsent();
+    std::fprintf(stderr,
+                 "plcburn-cli: %llu burn record%s wait%s for the records database: sent by the "
+                 "next run with --records-db\n",
+                 static_cast<unsigned long long>(waiting), waiting == 1 ? "" : "s",
+                 waiting == 1 ? "s" : "");
+  }
+  sender.reset();
+#endif
 
   bool allSucceeded = !anyRefused;
   for (const auto& b : burns) allSucceeded = allSucceeded && !b->console->EndedInError();

@@ -2,6 +2,7 @@
 // The command line of plcburn-cli.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@ struct CliOptions {
   bool yes = false;                      // answer reconnect prompts without waiting for Enter
   bool json = false;                     // standard output is a stream of JSON events
   std::string log;                       // the burn log instead of the default one
+  std::vector<std::string> historyLogs;  // --history: the burn logs to read, several allowed
   bool noLog = false;                    // no burn log at all
   bool listPorts = false;
   std::vector<std::string> watch;  // station mode: the slots to watch
@@ -34,7 +36,11 @@ struct CliOptions {
   bool requireSerial = false;  // station mode: burn only plugs with a scanned serial
   int scanTimeoutS = 30;       // station mode: how long a scan waits for its plug
   std::string scanner;         // station mode: the barcode scanner's input device
-  bool buildModel = false;     // print the model this build serves
+  std::string recordsDb;       // the plant's PostgreSQL, as a connection string or URL
+  bool history = false;        // print the burns of one PLC, or of all, newest first
+  std::string historySerial;   // --history: the PLC's serial; empty: every PLC
+  std::optional<std::uint64_t> sinceMs;  // --history: burns that started then or later
+  bool buildModel = false;               // print the model this build serves
   bool help = false;
   bool version = false;
 };
@@ -68,9 +74,12 @@ inline constexpr const char* kCliUsage =
     "                   [--replug-timeout S] [--unplug-debounce S] [--now]\n"
     "                   [--metrics ADDRESS:PORT] [--json] [--log FILE | --no-log]\n"
     "                   [--require-serial] [--scan-timeout S] [--scanner DEVICE]\n"
+    "                   [--records-db URL]\n"
     "       plcburn-cli --identify --port PORT|all... [--json]\n"
     "       plcburn-cli --verify-image FILE [--trusted-key FILE]...\n"
     "       plcburn-cli --verify-log FILE\n"
+    "       plcburn-cli --history [SERIAL] [--since DATE] [--log FILE... | --records-db URL]\n"
+    "                   [--json]\n"
     "       plcburn-cli --help for more\n";
 
 }  // namespace plcburn

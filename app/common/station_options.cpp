@@ -52,7 +52,8 @@ ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t
   setup.options = std::move(*parsed.options);
   const CliOptions& o = setup.options;
   if (!o.ports.empty() || o.json || o.identify || !o.verifyImage.empty() || !o.verifyLog.empty() ||
-      o.listPorts || o.buildModel || o.yes || !o.images.empty() || !o.scanner.empty())
+      o.listPorts || o.buildModel || o.yes || !o.images.empty() || !o.scanner.empty() ||
+      !o.recordsDb.empty() || o.history)
     return {std::nullopt,
             "the station window takes only its slots, --model, --image, --trusted-key, "
             "--replug-timeout, --unplug-debounce, --now, --require-serial, --scan-timeout, "

@@ -210,6 +210,13 @@ TEST(CliSafety, BadInputIsRefusedBeforeThePlcSeesAByte) {
        "looks like an Intel HEX file"},
       {"a zip, signed or not", "--image {VL_zip.bin} --trusted-key {A.pub} --port {port} --yes", 2,
        "looks like a zip archive"},
+      {"a records database URL libpq cannot read",
+       "--image {VL_v1_good.bin} --port {port} --yes --records-db "
+       "postgresql://db/burns?colour=blue",
+       2, "--records-db: invalid URI query parameter: \"colour\""},
+      {"a records database connection string libpq cannot read",
+       "--image {VL_v1_good.bin} --port {port} --yes --records-db colour=blue", 2,
+       "--records-db: invalid connection option \"colour\""},
   };
   const ImageFolder images;
   for (const auto& c : cases) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <unistd.h>
@@ -98,6 +100,32 @@ TEST(CliOptions, ParsesAndRefuses) {
       {{"--watch", "USB", "--unplug-debounce", "2s"},
        false,
        "--unplug-debounce needs a number of seconds from 0 to 60, not 2s"},
+      {{"--history"}, true, ""},
+      {{"--history", "4711-0193", "--since", "2026-03-01", "--log", "a", "--log=b", "--json"},
+       true,
+       ""},
+      {{"--history", "--since", "2026-03-01T08:15", "--records-db", "postgresql://db/burns"},
+       true,
+       ""},
+      {{"--history", "4711", "--port", "a"},
+       false,
+       "--history takes only a serial, --since, --log, --records-db and --json, not --port"},
+      {{"--history", "--since", "March"},
+       false,
+       "--since needs a date, as 2026-03-01 or 2026-03-01T08:15 (UTC), not March"},
+      {{"--since", "2026-03-01"}, false, "--since belongs to --history"},
+      {{"--history", "--log", "a", "--records-db", "host=db"},
+       false,
+       "--history reads the burn logs, or with --records-db the database: not both"},
+      {{"--history", "4711\x01"}, false, "--history 4711\x01: a serial with control characters"},
+      {{"--log", "a", "--log", "b"}, false, "--log given twice"},
+      {{"--watch", "USB", "--records-db", "postgresql://station@db.plant/burns"}, true, ""},
+      {{"--port", "a", "--records-db", "host=db", "--no-log"},
+       false,
+       "--records-db sends the burn log's records: it excludes --no-log"},
+      {{"--verify-log", "a", "--records-db", "host=db"},
+       false,
+       "--records-db belongs to burns and to --history"},
   };
   for (const Case& c : cases) {
     const ParsedCli parsed = ParseCli(c.args);
@@ -108,6 +136,13 @@ TEST(CliOptions, ParsesAndRefuses) {
   ASSERT_TRUE(gang.options);
   EXPECT_EQ(gang.options->ports, (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(gang.options->listPorts);
+  const ParsedCli history =
+      ParseCli({"--log", "a", "--history", "S-1", "--log", "b", "--since", "2026-03-01T08:15:02Z"});
+  ASSERT_TRUE(history.options);
+  EXPECT_EQ(history.options->historySerial, "S-1");
+  EXPECT_EQ(history.options->historyLogs, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(history.options->sinceMs, 1772352902000u);
+  EXPECT_EQ(history.options->log, "");
   const ParsedCli keys = ParseCli({"--trusted-key", "a.pub", "--trusted-key", "b.pub"});
   ASSERT_TRUE(keys.options);
   EXPECT_EQ(keys.options->trustedKeys, (std::vector<std::string>{"a.pub", "b.pub"}));

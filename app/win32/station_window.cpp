@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/common/exit_status.h"
+#include "app/common/station_metrics_view.h"
 #include "app/common/station_options.h"
 #include "app/panel/station_tiles.h"
 #include "app/win32/gdi_canvas.h"
@@ -18,8 +19,11 @@
 #include "core/catalogue.h"
 #include "core/stopped_burn.h"
 #include "core/utf8_text.h"
+#include "core/version.h"
 #include "link/slot_watch.h"
 #include "link/system_opener.h"
+#include "metrics/metrics_address.h"
+#include "metrics/metrics_server.h"
 #include "record/burn_log.h"
 #include "res/builtin_image.h"
 
@@ -105,11 +109,12 @@ class PostingView : public StationView {
 };
 
 struct StationApp {
-  StationApp(HINSTANCE module, StationConfig config, SlotWatch& watch)
+  StationApp(HINSTANCE module, StationConfig config, SlotWatch& watch, StationMetrics& metrics)
       : instance(module),
         slots(config.slots),
         model(ModelAt(config.modelRow).name),
-        station(std::move(config), watch, &SystemOpenerFor, view) {
+        counted(&view, &metrics),
+        station(std::move(config), watch, &SystemOpenerFor, counted) {
     const std::time_t now = std::time(nullptr);
     localtime_s(&since, &now);
   }
@@ -129,6 +134,7 @@ struct StationApp {
   std::wstring typed;  // a scan being typed
   bool closing = false;
   PostingView view;
+  StationMetricsView counted;  // the figures, then the window
   Station station;
   std::thread runner;
 };
@@ -310,9 +316,14 @@ int RunStationWindow(HINSTANCE instance, const std::vector<std::string>& args, i
     return kExitUsage;
   }
   const StationSetup& setup = *parsed.setup;
-  if (!setup.metrics.empty()) {
-    Tell("--metrics is served on Linux only for now\n");
-    return kExitUsage;
+  // The figures are served from before the first burn, so a scrape sees the station at once.
+  StationMetrics metrics(
+      {std::string(kVersion), {{setup.facts.imageName, setup.facts.imageSha256}}});
+  for (const std::string& slot : setup.options.watch) metrics.AddSlot(slot);
+  MetricsServer server(metrics);
+  if (!setup.metrics.empty() && !server.Start(*ParseMetricsAddress(setup.metrics).address)) {
+    Tell("--metrics " + setup.metrics + ": " + server.Error() + "\n");
+    return kExitFailed;
   }
   std::string error;
   const std::unique_ptr<SlotWatch> watch = MakeSystemSlotWatch(setup.options.watch, &error);
@@ -329,10 +340,11 @@ int RunStationWindow(HINSTANCE instance, const std::vector<std::string>& args, i
                   if (shown != nullptr) shown->view.Notice(warning);
                 });
   }
+  if (log) metrics.CountRecordsLostFrom([&log] { return log->Lost(); });
   StationApp a(instance,
                StationConfigFrom(setup.options, setup.modelRow, setup.Image(), setup.facts,
                                  log ? &*log : nullptr),
-               *watch);
+               *watch, metrics);
   shown = &a;
 
   WNDCLASSEXW wincl{};

@@ -15,8 +15,8 @@ PLCs plugged on COM41 and COM51 afterwards are burned, each once, with its recor
 the station (128 + SIGINT). Slots no COM port can match are usage errors before anything starts.
 
 window: slots COM61, COM62 and COM63; COM61 burns to its end, COM62 at the line's real rate, and
-the window shows an OK, a BURNING and an EMPTY tile; closing it asks first, then ends the burn as
-stopped, with its record, and the window goes.
+the window shows an OK, a BURNING and an EMPTY tile and its --metrics answers a scrape; closing
+it asks first, then ends the burn as stopped, with its record, and the window goes.
 
 service: plcburn-cli --install-service registers the service, which Wine's service manager then
 starts and stops: without station.conf, and with a wrong one, it stops at once with its reason in
@@ -27,9 +27,11 @@ import argparse
 import json
 import os
 import signal
+import socket
 import subprocess
 import sys
 import time
+import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from wine_port import PlcSim, holds_image  # noqa: E402
@@ -178,14 +180,21 @@ def tile_colours(args, window):
     return counts, shot, (right - left) * (bottom - top)
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
 def run_window(args, check):
     log = os.path.join(args.work, "station-window.jsonl")
     if os.path.exists(log):
         os.remove(log)
     done, done_save = plcsim(args, args.work, "COM61")
     slow, _ = plcsim(args, args.work, "COM62", "--line-rate")
+    port = free_port()
     app = subprocess.Popen([args.wine, args.app, "--station", "COM61", "COM62", "COM63",
-                            "--log", wine_path(log)])
+                            "--log", wine_path(log), "--metrics", "127.0.0.1:%d" % port])
     try:
         code, out = driver(args, "wait-window", 60000)
         check(code == 0, "the station window opens")
@@ -203,6 +212,10 @@ def run_window(args, check):
             time.sleep(0.5)
         check(all(n > area // 20 for n in counts.values()),
               "OK, BURNING and EMPTY tiles show: %s" % counts)
+        with urllib.request.urlopen("http://127.0.0.1:%d/metrics" % port, timeout=30) as r:
+            figures = r.read().decode()
+        check('plcburn_slot_state{slot="COM63",state="empty"} 1' in figures,
+              "the window's --metrics answers a scrape")
         if args.shot:
             os.makedirs(os.path.dirname(args.shot), exist_ok=True)
             os.replace(shot, args.shot)

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Takes the pictures in docs/images/ anew, from the screenshot tests: the window idle, mid-burn
 # and at its success box, on Linux (Qt, offscreen) and on Windows (under Wine), the numbered
-# status panel of the troubleshooting guide and the station window over simulated PLCs (a fresh
-# Debian 12 machine, as root).
+# status panel of the troubleshooting guide and the station window over simulated PLCs, on Linux
+# and under Wine (a fresh Debian 12 machine, as root).
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -15,7 +15,7 @@ rm -rf build/screenshots
 build/tests/app/test_window --gtest_filter='MainWindow.*:StationWindow.Screenshot*'
 
 rm -rf build-win/screenshots
-sh tools/windows-tests.sh -R window_burn
+sh tools/windows-tests.sh -R 'window_burn|station_window'
 
 mkdir -p docs/images
 for shot in idle midburn success; do
@@ -24,4 +24,5 @@ for shot in idle midburn success; do
 done
 cp build/screenshots/status-panel.png docs/images/status-panel.png
 cp build/screenshots/station.png docs/images/station.png
+cp build-win/screenshots/station.png docs/images/win32-station.png
 ls -l docs/images

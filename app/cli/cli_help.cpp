@@ -10,7 +10,15 @@ namespace {
 // Where the trusted keys are installed, as the help names it.
 #ifdef _WIN32
 constexpr const char* kTrustedKeysPlace = "%ProgramData%\\plcburn\\trusted-keys\\";
+// The station as a Windows service.
+constexpr const char* kServiceOptions =
+    "  --install-service  register the station as the Windows service plcburn-station\n"
+    "                     (\"plcburn station\", started by hand); it burns with the\n"
+    "                     settings of %ProgramData%\\plcburn\\station.conf and says\n"
+    "                     what it did in service.log beside it\n"
+    "  --remove-service   stop the service (its burns end as stopped) and remove it\n";
 #else
+constexpr const char* kServiceOptions = "";
 constexpr const char* kTrustedKeysPlace = "/etc/plcburn/trusted-keys/";
 #endif
 
@@ -102,8 +110,10 @@ std::string CliHelpText() {
       "  --watch SLOT...    a burning station: burn every PLC that is plugged into a\n"
       "                     SLOT, once, all slots at once, until a signal ends it. A\n"
       "                     SLOT is an absolute path or glob of device nodes\n"
-      "                     (/dev/serial/by-path/*-usb-0:1.2:1.0*, /dev/ttyUSB*) or\n"
-      "                     USB (each PLC named by its port, usb:1-1.2). A re-plug\n"
+      "                     (/dev/serial/by-path/*-usb-0:1.2:1.0*, /dev/ttyUSB*), on\n"
+      "                     Windows a COM port or pattern (COM5, COM*), or USB\n"
+      "                     (each PLC named by its port: usb:1-1.2, on Windows\n"
+      "                     usb:Port_#0002.Hub_#0003). A re-plug\n"
       "                     prompt goes on when the PLC has gone and come back; a\n"
       "                     power cycle is confirmed at once, with the model's pause.\n"
       "                     A PLC stays burned until it is unplugged\n"
@@ -130,7 +140,8 @@ std::string CliHelpText() {
       "                     and port\n"
       "  --log FILE         append the burn records to FILE instead of the burn log\n"
       "  --no-log           keep no burn record\n"
-      "  --list-ports       print the port list, one port a line, and exit\n"
+      "  --list-ports       print the port list, one port a line, and exit\n" +
+      std::string(kServiceOptions) +
       "  --build-model      print the model this build serves and exit\n"
       "  -h, --help         print this help and exit\n"
       "  --version          print the version and the built-in image (file name,\n"

@@ -23,11 +23,15 @@
 #include "app/cli/station_command.h"
 #include "app/cli/utf8_console.h"
 #include "app/cli/verify_log_command.h"
+#ifdef _WIN32
+#include "app/cli/windows_service.h"
+#endif
 #include "app/common/cli_options.h"
 #include "app/common/exit_status.h"
 #include "app/common/image_file.h"
 #include "app/common/image_trust.h"
 #include "app/common/stop_signals.h"
+#include "app/common/utf8_command_line.h"
 #include "app/version_text.h"
 #include "burn/burn_unit.h"
 #include "burn/refused_burn.h"
@@ -66,7 +70,14 @@ int main(int argc, char** argv) {
   using namespace plcburn;
   IgnoreBrokenPipes();
   UseUtf8Console();
-  const ParsedCli parsed = ParseCli(Utf8CommandLine(argc, argv));
+  const std::vector<std::string> args = Utf8CommandLine(argc, argv);
+#ifdef _WIN32
+  // The station as a Windows service: each alone on the command line.
+  if (args.size() == 1 && args[0] == kServiceArgument) return RunService();
+  if (args.size() == 1 && args[0] == kInstallServiceArgument) return InstallService();
+  if (args.size() == 1 && args[0] == kRemoveServiceArgument) return RemoveService();
+#endif
+  const ParsedCli parsed = ParseCli(args);
   if (!parsed.options) {
     std::fprintf(stderr, "plcburn-cli: %s\n%s", parsed.error.c_str(), kCliUsage);
     return kExitUsage;

@@ -21,6 +21,7 @@
 #include "app/cli/image_choice.h"
 #include "app/cli/json_events.h"
 #include "app/cli/plain_progress.h"
+#include "app/cli/station_conf.h"
 #include "app/common/cli_options.h"
 #include "app/common/image_file.h"
 #include "app/common/stop_signals.h"
@@ -175,6 +176,36 @@ TEST(CliOptions, TheModelComesFromTheImagesNameUnlessBothNameOne) {
       EXPECT_EQ(ModelAt(*choice.row).name, c.chosen) << c.image;
     }
     EXPECT_NE(choice.error.find(c.error), std::string::npos) << choice.error;
+  }
+}
+
+// station.conf as the Windows service reads it: the Linux unit's keys, split into words.
+TEST(StationConf, TheKeysOfTheLinuxUnitBecomeTheWatchsArguments) {
+  const std::string watch = "--watch COM5 COM1? --log L";
+  const struct {
+    std::string text;
+    std::string args;   // joined by spaces; empty when refused
+    std::string error;  // part of the refusal
+  } cases[] = {
+      {"SLOTS=COM5 COM1?\nOPTIONS=\n", watch, ""},
+      {"\xEF\xBB\xBF# settings\r\n; more\r\n\r\n  SLOTS = COM5\tCOM1?  \r\n", watch, ""},
+      {"SLOTS=\"COM5 COM1?\"\nOPTIONS='--now --image C:\\fw\\VL_v2.bin'",
+       watch + " --now --image C:\\fw\\VL_v2.bin", ""},
+      {"SLOTS=USB\nSLOTS=COM5 COM1?\n", watch, ""},  // the last one counts, as in the unit
+      {"", "", "SLOTS names no slot"},
+      {"SLOTS=\nOPTIONS=--now", "", "SLOTS names no slot"},
+      {"SLOTS=USB\nslots=COM5\n", "", "line 2: unknown key slots"},
+      {"SLOTS=USB\n--now\n", "", "line 2: not KEY=VALUE"},
+      {"SLOTS=USB\nOPTIONS=--log C:\\x.jsonl", "", "--log is not for OPTIONS"},
+      {"SLOTS=USB\nOPTIONS=--no-log", "", "--no-log is not for OPTIONS"},
+  };
+  for (const auto& c : cases) {
+    const StationConfArgs got = StationConfToArgs(c.text, "L");
+    std::string args;
+    for (const std::string& arg : got.args) args += (args.empty() ? "" : " ") + arg;
+    EXPECT_EQ(args, c.args) << c.text;
+    EXPECT_EQ(got.error.empty(), c.error.empty()) << c.text;
+    EXPECT_NE(got.error.find(c.error), std::string::npos) << got.error;
   }
 }
 

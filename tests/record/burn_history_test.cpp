@@ -44,7 +44,7 @@ TEST(UtcTimeText, ReadsTheRecordsTimesAndDatesOnly) {
 // A record line of the log: its start (minutes after 2026-03-01T08:00Z), serial and end.
 std::string Line(int minute, const std::string& serial, const std::string& end = "ok",
                  const std::string& seq = R"("seq":1,"prev_sha256":null,)") {
-  char start[32];
+  char start[48];  // room for any int the compiler cannot rule out
   std::snprintf(start, sizeof start, "2026-03-01T%02d:%02d:00.000Z", 8 + minute / 60, minute % 60);
   const bool ok = end == "ok";
   return R"({"schema":1,)" + seq + R"("start":")" + start +

@@ -106,7 +106,7 @@ pixel() {
 title="Tavrion PLC Firmware Update Program"
 bar="510x1+10+115" # a row through the progress bar, in the client area
 
-# window PID: the main window of that plcburn, shown and painted ($win, with its frame $frame).
+# window PID: the main window of that plcburn, shown and painted ($win).
 found_window() {
   xdotool search --onlyvisible --pid "$1" --name "^$title\$" >"$work/win" 2>/dev/null
 }
@@ -117,14 +117,14 @@ painted() {
 window() {
   wait_for 60 found_window "$1" || fail "the window did not show"
   win=$(head -n 1 "$work/win")
-  frame=$(xwininfo -tree -id "$win" | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p')
   wait_for 30 painted || fail "the window was not painted"
   xdotool windowactivate --sync "$win" >/dev/null 2>&1 || true
 }
-# shot FILE: the window with its frame and whatever lies over it.
+# shot FILE: the window's client area (its fixed size, as the guides give it) and whatever lies
+# over it, such as a message box in its frame.
 shot() {
   sleep 0.5 # the last paint reaches the screen
-  import -screen -window "$frame" "$1"
+  import -screen -window "$win" "$1"
 }
 client() {
   import -window "$win" "$work/c.png"
@@ -162,7 +162,8 @@ burning() {
 if wants linux || wants panel || wants station; then
   display=70
   while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-  start Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp
+  # Room for the station's 1280x800 in its frame.
+  start Xvfb ":$display" -screen 0 1600x1200x24 -nolisten tcp
   export DISPLAY=":$display"
   wait_for 30 xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
   start openbox >/dev/null 2>&1
@@ -186,31 +187,40 @@ if wants linux; then
   end "$simpid"
 fi
 
-# The status panel mid-transfer: block 1000 refused twice and the answer to its third try lost,
-# so the window waits 3 s with the counters at 2 tries of this block, 2 in the burn. Only then
-# does the bar stand still; the window is stopped while it is taken.
+# The status panel mid-transfer, as the guide explains it: the answer to block 100 lost once,
+# block 1000 refused twice and the answer to its third try lost, so the window waits 3 s with the
+# counters at 2 failed tries of this block, 3 in the burn. The bar stands still only while an
+# answer is awaited: the second such pause is taken, with the window stopped meanwhile.
 panel_shot() {
-  sim --model VL --boot --fault nak-block:1000:2 --fault lose-ack:1000
+  sim --model VL --boot --fault lose-ack:100 --fault nak-block:1000:2 --fault lose-ack:1000
   PLCBURN_EXTRA_PORTS="$pty" start "$plcburn"
   app=$last
   window "$app"
   start_burn "$app"
   before=-1
+  pauses=0
+  pausing=no
   taken=no
   limit=$(($(date +%s) + 120))
   while [ "$taken" = no ] && [ "$(date +%s)" -lt "$limit" ]; do
     client
     now=$(red "$work/c.png" "$bar")
     [ "$now" -ge 510 ] && break
-    if [ "$now" -gt 0 ] && [ "$now" = "$before" ]; then
-      kill -STOP "$app"
-      sleep 0.3
-      client
-      if [ "$(red "$work/c.png" "$bar")" = "$now" ]; then
-        cp "$work/c.png" "$work/panel.png"
-        taken=yes
+    if [ "$now" != "$before" ]; then
+      pausing=no
+    elif [ "$now" -gt 0 ] && [ "$pausing" = no ]; then
+      pausing=yes
+      pauses=$((pauses + 1))
+      if [ "$pauses" -eq 2 ]; then
+        kill -STOP "$app"
+        sleep 0.3
+        client
+        if [ "$(red "$work/c.png" "$bar")" = "$now" ]; then
+          cp "$work/c.png" "$work/panel.png"
+          taken=yes
+        fi
+        kill -CONT "$app"
       fi
-      kill -CONT "$app"
     fi
     before=$now
     sleep 0.3
@@ -371,7 +381,7 @@ fi
 for part in $parts; do
   case $part in
     linux | windows) shots="$part-idle $part-midburn $part-success" ;;
-    panel) shots=status-panel ;;
+    panel) shots="status-panel" ;;
     station) shots=station ;;
   esac
   for shot in $shots; do cp "$work/$shot.png" "docs/images/$shot.png"; done

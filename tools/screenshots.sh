@@ -56,7 +56,11 @@ stop() {
   kill -CONT "$1" 2>/dev/null || true
   kill "$1" 2>/dev/null || true
 }
+# What the script is at, said when it stops short.
+step="building"
 cleanup() {
+  status=$?
+  [ "$status" -eq 0 ] || echo "screenshots: stopped (status $status) at: $step" >&2
   for pid in $started; do stop "$pid"; done
   if [ -n "${wine_xvfb:-}" ]; then wine_session_stop; fi
   rm -rf "$work"
@@ -100,6 +104,10 @@ bright() {
 }
 pixel() {
   convert "$1" -format "%[pixel:p{$2,$3}]" info:
+}
+# keep NAME...: the pictures taken go into the docs, each part's as soon as it is done.
+keep() {
+  for name in "$@"; do cp "$work/$name.png" "docs/images/$name.png"; done
 }
 
 # --- Linux: plcburn on Xvfb, with openbox for the frames ---------------------------------------
@@ -160,6 +168,7 @@ burning() {
 }
 
 if wants linux || wants panel || wants station; then
+  step="the X display"
   display=70
   while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
   # Room for the station's 1280x800 in its frame.
@@ -171,6 +180,7 @@ if wants linux || wants panel || wants station; then
 fi
 
 if wants linux; then
+  step="linux"
   # Idle, mid-burn at the real line rates, and at the success box.
   sim --model VL --boot --line-rate
   PLCBURN_EXTRA_PORTS="$pty" start "$plcburn"
@@ -185,6 +195,7 @@ if wants linux; then
   answer_box
   end "$app"
   end "$simpid"
+  keep linux-idle linux-midburn linux-success
 fi
 
 # The status panel mid-transfer, as the guide explains it: the answer to block 100 lost once,
@@ -232,13 +243,16 @@ panel_shot() {
   [ "$taken" = yes ]
 }
 if wants panel; then
+  step="panel"
   panel_shot || panel_shot || panel_shot || fail "the transfer's pause was missed three times"
   build/app/qt/panel_legend "$work/panel.png" "$work/status-panel.png"
+  keep status-panel
 fi
 
 # The station over six slots: a VL burned after its re-plug, a QN4 (the wrong model) failed, a
-# VL waiting for its re-plug, a VL burning at the real line rates, two slots empty. The states
-# are read from the station's own figures (--metrics).
+# VL waiting for its re-plug, a VL (in its boot loader, so the bar shows the transfer alone)
+# burning at the real line rates, two slots empty. The states are read from the station's own
+# figures (--metrics).
 slots="$work/slots"
 slot_state() {
   python3 - "$metrics" "$slots/socket$1-*" <<'EOF'
@@ -278,6 +292,7 @@ station_painted() {
   import -window "$win" "$work/s.png" && [ "$(red "$work/s.png")" -ge "$1" ]
 }
 if wants station; then
+  step="station"
   mkdir -p "$slots"
   slot_sims=""
   metrics="127.0.0.1:$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
@@ -289,9 +304,8 @@ print(s.getsockname()[1])')"
   plug 1 --model VL
   plug 2 --model QN4
   plug 3 --model VL
-  plug 4 --model VL --line-rate
+  plug 4 --model VL --boot --line-rate
   replug 1
-  replug 4
   wait_for 120 slot_is 1 ok || fail "slot 1 did not end OK"
   wait_for 60 slot_is 2 failed || fail "slot 2 did not fail"
   wait_for 60 slot_is 3 replug || fail "slot 3 is not waiting for its re-plug"
@@ -304,6 +318,7 @@ print(s.getsockname()[1])')"
   cp "$work/s.png" "$work/station.png"
   end "$station"
   for pid in $slot_sims; do end "$pid"; done
+  keep station
 fi
 
 # --- Windows: the QN4 window under Wine, its COM5 on a pseudo-terminal ------------------------
@@ -342,28 +357,30 @@ windows_box_painted() {
   root_shot && [ "$(bright "$work/root.png" "$boxarea")" -gt 50 ]
 }
 if wants windows; then
+  step="windows: Wine"
   build="$root/build-win"
   # shellcheck source=tools/wine-session.sh
   . tools/wine-session.sh
   wine_session_start
+  step="windows: the burn"
   com5="$WINEPREFIX/dosdevices/com5"
   sim --model QN4 --boot --line-rate
   rm -f "$com5"
   ln -s "$pty" "$com5"
   start wine build-win/tests/win32/plcburn_qn4.exe
   app=$last
-  driver wait-window 60000 >"$work/state" || fail "the Windows window did not show"
-  window=$(rect window <"$work/state")
-  client=$(sed -n 's/^client //p' "$work/state")
+  driver wait-window 60000 >"$work/wstate" || fail "the Windows window did not show"
+  window=$(rect window <"$work/wstate")
+  client=$(sed -n 's/^client //p' "$work/wstate")
   wbar="510x1+$((${client% *} + 10))+$((${client#* } + 115))"
   sleep 1 # a panel tick with the logo
   root_shot
   convert "$work/root.png" -crop "$window" +repage "$work/windows-idle.png"
-  driver click-start
+  driver click-start >/dev/null || fail "Start Burn could not be clicked on Windows"
   wait_for 180 windows_transfer_at_least 204 || fail "the Windows progress did not reach 40%"
   convert "$work/root.png" -crop "$window" +repage "$work/windows-midburn.png"
-  driver wait-box 180000 >"$work/state" || fail "no success box on Windows"
-  boxarea=$(rect box <"$work/state")
+  driver wait-box 180000 >"$work/wstate" || fail "no success box on Windows"
+  boxarea=$(rect box <"$work/wstate")
   wait_for 10 windows_box_painted || fail "the Windows box was not painted"
   # Wine centres the box on the screen; it goes over the window's middle, as a dialog sits over
   # its owner.
@@ -376,14 +393,7 @@ if wants windows; then
   end "$app"
   end "$simpid"
   rm -f "$com5"
+  keep windows-idle windows-midburn windows-success
 fi
 
-for part in $parts; do
-  case $part in
-    linux | windows) shots="$part-idle $part-midburn $part-success" ;;
-    panel) shots="status-panel" ;;
-    station) shots=station ;;
-  esac
-  for shot in $shots; do cp "$work/$shot.png" "docs/images/$shot.png"; done
-done
 ls -l docs/images

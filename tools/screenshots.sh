@@ -6,7 +6,7 @@
 #   panel    the status panel mid-transfer, its parts numbered for the troubleshooting guide
 #   station  plcburn --station over simulated PLCs in every state
 #   windows  the cross-built window of a COM model (QN4) under Wine, idle, mid-burn and at its
-#            success box
+#            success box, driven through the Windows job's ui_driver
 # usage: screenshots.sh [PART]...   (all four when none is named)
 # Every wait is bounded: a step that times out ends the script with its reason.
 set -eu
@@ -20,11 +20,13 @@ wants() {
   return 1
 }
 for part in $parts; do
-  wants "$part" && case $part in linux | panel | station | windows) ;; *) part= ;; esac
-  [ -n "$part" ] || {
-    echo "usage: screenshots.sh [linux|panel|station|windows]..." >&2
-    exit 2
-  }
+  case $part in
+    linux | panel | station | windows) ;;
+    *)
+      echo "usage: screenshots.sh [linux|panel|station|windows]..." >&2
+      exit 2
+      ;;
+  esac
 done
 
 sh tools/install-deps.sh xvfb x11-utils xdotool openbox imagemagick \
@@ -110,7 +112,7 @@ keep() {
   for name in "$@"; do cp "$work/$name.png" "docs/images/$name.png"; done
 }
 
-# --- Linux: plcburn on Xvfb, with openbox for the frames ---------------------------------------
+# --- Linux: plcburn on Xvfb; openbox frames its message boxes and puts them over the window ----
 title="Tavrion PLC Firmware Update Program"
 bar="510x1+10+115" # a row through the progress bar, in the client area
 
@@ -191,6 +193,7 @@ if wants linux; then
   wait_for 180 bar_at_least 204 || fail "the progress did not reach 40%"
   shot "$work/linux-midburn.png"
   box "$app"
+  wait_for 10 bar_at_least 510 || true # the panel's last tick, at 100%
   shot "$work/linux-success.png"
   answer_box
   end "$app"
@@ -353,6 +356,15 @@ windows_transfer_at_least() {
   fi
   [ "$now" -ge "$1" ]
 }
+# Painted once the logo is there: its middle is not the window's background.
+windows_painted() {
+  root_shot &&
+    [ "$(pixel "$work/root.png" $((${client% *} + 455)) $((${client#* } + 29)))" != \
+      "$(pixel "$work/root.png" $((${client% *} + 5)) $((${client#* } + 29)))" ]
+}
+windows_bar_full() {
+  root_shot && [ "$(red "$work/root.png" "$wbar")" -ge 510 ]
+}
 windows_box_painted() {
   root_shot && [ "$(bright "$work/root.png" "$boxarea")" -gt 50 ]
 }
@@ -373,8 +385,7 @@ if wants windows; then
   window=$(rect window <"$work/wstate")
   client=$(sed -n 's/^client //p' "$work/wstate")
   wbar="510x1+$((${client% *} + 10))+$((${client#* } + 115))"
-  sleep 1 # a panel tick with the logo
-  root_shot
+  wait_for 30 windows_painted || fail "the Windows window was not painted"
   convert "$work/root.png" -crop "$window" +repage "$work/windows-idle.png"
   driver click-start >/dev/null || fail "Start Burn could not be clicked on Windows"
   wait_for 180 windows_transfer_at_least 204 || fail "the Windows progress did not reach 40%"
@@ -382,6 +393,7 @@ if wants windows; then
   driver wait-box 180000 >"$work/wstate" || fail "no success box on Windows"
   boxarea=$(rect box <"$work/wstate")
   wait_for 10 windows_box_painted || fail "the Windows box was not painted"
+  wait_for 10 windows_bar_full || true # the panel's last tick, at 100%
   # Wine centres the box on the screen; it goes over the window's middle, as a dialog sits over
   # its owner.
   convert "$work/root.png" -crop "$window" +repage "$work/windows-success.png"

@@ -8,7 +8,6 @@
 // usage: burn_bench PLCSIM [--scraped] [MODEL...]   (default models: QN4 VL)
 
 #include <fcntl.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -33,6 +32,7 @@
 #include "link/serial_link.h"
 #include "metrics/metrics_server.h"
 #include "res/builtin_image.h"
+#include "tests/support/http_exchange.h"
 
 extern char** environ;
 
@@ -251,7 +251,9 @@ class Scraper {
         std::vector<std::thread> burst;
         for (int i = 0; i < (tick % 50 == 0 ? 200 : 1); ++i)
           burst.emplace_back([this, port] {
-            if (httplib::Client("127.0.0.1", port).Get("/metrics")) ++scrapes_;
+            const auto r = plcburn::test::HttpExchange(
+                port, plcburn::test::HttpRequestBytes("GET", "/metrics"));
+            if (r.status == 200) ++scrapes_;
           });
         for (std::thread& t : burst) t.join();
       }

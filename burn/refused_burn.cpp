@@ -18,8 +18,13 @@ BurnRecord RefusedBurnRecord(const RefusedBurn& refused) {
   record.usb = refused.usb;
   const PlcIdentity& plc = refused.plc;
   if (!plc.candidates.empty()) record.model = CandidateNames(plc.candidates);
-  record.result = {false,   std::nullopt, std::string(kStepImageChoice),
-                   "ERROR", refused.why,  refused.stopped};
+  if (refused.imageModelRow) record.model = ModelAt(*refused.imageModelRow).name;
+  record.imageSize = refused.imageSize;
+  const std::string_view step = !refused.image                                ? kStepImageChoice
+                                : refused.image->reason == ImageRefusal::Size ? kStepSizeCheck
+                                                                              : kStepImageCheck;
+  record.result = {false,       std::nullopt,    std::string(step), "ERROR",
+                   refused.why, refused.stopped, refused.image};
   const bool boot = plc.firmware == Firmware::BootLoader;
   (boot ? record.plc.bootIdentifier : record.plc.identifier) = plc.identifier;
   record.plc.appVersion = plc.updateVersion;

@@ -40,12 +40,10 @@ class Burn {
     ctx_.fileLength = s_.image.Length();
     record_.imageSize = ctx_.fileLength;
     s_.ui.SetStartEnabled(false);
-    const std::uint32_t maxSize = model_.maxSize;
-    if (ctx_.fileLength > maxSize) return EndWithoutLink(kStepSizeCheck, model_.sizeMessage);
-    if (ctx_.fileLength < model_.minSize)
-      return EndWithoutLink(kStepSizeCheck, model_.minSizeMessage);
-    if (model_.TotalPackets(ctx_.fileLength) <= 0)
-      return EndWithoutLink(kStepSizeCheck, kMsgNoDataBlock);
+    if (const std::string_view misfit = model_.SizeRefusal(ctx_.fileLength); !misfit.empty()) {
+      record_.result.refused = BurnRecord::Result::Refused{ImageRefusal::Size};
+      return EndWithoutLink(kStepSizeCheck, misfit);
+    }
     // Stopped before it began: the PLC is not even opened.
     if (s_.control != nullptr && s_.control->Cancelled())
       return EndWithoutLink(kStepOpen, kMsgBurnStopped);
@@ -215,7 +213,8 @@ class Burn {
                       std::string(step),
                       std::string(caption),
                       std::string(text),
-                      s_.control != nullptr && s_.control->Cancelled()};
+                      s_.control != nullptr && s_.control->Cancelled(),
+                      std::move(record_.result.refused)};
     if (s_.recording != nullptr) s_.recording->journal.Keep(record_);
     outcome_ = {ok, record_.result.stopped, std::string(caption), std::string(text), record_};
   }

@@ -133,6 +133,12 @@ class Station::Unit : public Operator, public BurnJournal {
       refused.plc = std::move(chosen.plc);
       refused.stopped = identifyControl_.Cancelled();
       refused.why = refused.stopped ? std::string(kMsgBurnStopped) : chosen.refusal;
+      if (!refused.stopped && chosen.imageRefused) {
+        refused.facts.imageName = chosen.imageName;
+        refused.facts.imageSha256 = chosen.imageSha256;
+        refused.image = chosen.imageRefused;
+        refused.imageSize = chosen.imageSize;
+      }
       refused.endMs = WallClockMs();
       refused.durationMs = static_cast<std::uint64_t>(
           std::chrono::duration_cast<std::chrono::milliseconds>(StationClock::now() - began)
@@ -146,6 +152,8 @@ class Station::Unit : public Operator, public BurnJournal {
     burn_.Chosen().SelectModel(*chosen.modelRow);
     burn_.Facts().imageName = chosen.imageName;
     burn_.Facts().imageSha256 = chosen.imageSha256;
+    burn_.Facts().signingKeyId = chosen.signingKeyId;
+    burn_.Facts().trustedComment = chosen.trustedComment;
     StartBurn();
   }
 

@@ -68,9 +68,14 @@ struct StationImage {
   PlcIdentity plc;
   std::optional<std::size_t> modelRow;  // none: refused, with `refusal`
   std::vector<std::uint8_t> bytes;
-  std::string imageName;
+  std::string imageName;  // also of an image refused by its check
   std::string imageSha256;
+  std::string signingKeyId = {};  // of an image signed by a trusted key
+  std::string trustedComment = {};
   std::string refusal;
+  // Of an image found for the PLC and refused by its check.
+  std::optional<BurnRecord::Result::Refused> imageRefused = {};
+  std::uint32_t imageSize = 0;
 };
 
 struct StationConfig {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/image_refusal.h"
+
 namespace plcburn {
 
 // What only the front end knows about a burn.
@@ -35,6 +37,8 @@ inline constexpr std::string_view kStepOpen = "open";
 inline constexpr std::string_view kStepReopen = "reopen";
 // No image could be chosen for the PLC (it was identified first); nothing was erased.
 inline constexpr std::string_view kStepImageChoice = "image choice";
+// The image was refused by its check (kind, model, signature) before any port was opened.
+inline constexpr std::string_view kStepImageCheck = "image check";
 
 // The phases the record times, in the order a burn normally passes them.
 enum class BurnPhase { Handshake, Reconnect, Erase, Transfer };
@@ -57,6 +61,13 @@ struct BurnRecord {
     std::string caption;
     std::string text;
     bool stopped = false;  // the burn was told to stop before its end
+    // Of an image refused before it reached the PLC: why, and the key id of its signature, where
+    // it has one.
+    struct Refused {
+      ImageRefusal reason = ImageRefusal::Kind;
+      std::string keyId = {};
+    };
+    std::optional<Refused> refused = {};
   } result;
 
   struct Phases {

@@ -22,13 +22,14 @@ constexpr std::string_view BurnVerdictName(BurnVerdict verdict) {
 }
 
 // Stopped wins over everything (a stopped burn fails at its next step). Refused is a burn that
-// ended before it tried any port: its image did not pass the size check, or no image could be
-// chosen for the PLC. A port that cannot be opened is a failure: at a station it means a device
-// that is busy or not ours to open, which the plant must see.
+// ended before it tried any port: its image did not pass its check or the size check, or no
+// image could be chosen for the PLC. A port that cannot be opened is a failure: at a station it
+// means a device that is busy or not ours to open, which the plant must see.
 inline BurnVerdict VerdictOf(const BurnRecord& record) {
   if (record.result.stopped) return BurnVerdict::Stopped;
   if (record.result.ok) return BurnVerdict::Ok;
-  if (record.result.step == kStepSizeCheck || record.result.step == kStepImageChoice)
+  if (record.result.refused || record.result.step == kStepSizeCheck ||
+      record.result.step == kStepImageChoice)
     return BurnVerdict::Refused;
   return BurnVerdict::Failed;
 }

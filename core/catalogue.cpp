@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/result_codes.h"
+#include "core/utf8_text.h"
+
 namespace plcburn {
 
 namespace {
@@ -196,6 +199,13 @@ std::int32_t ModelRules::TotalPackets(std::uint32_t fileLength) const {
   return static_cast<std::int32_t>((sent + blockSize - 1) / blockSize);
 }
 
+std::string_view ModelRules::SizeRefusal(std::uint32_t fileLength) const {
+  if (fileLength > maxSize) return sizeMessage;
+  if (fileLength < minSize) return minSizeMessage;
+  if (TotalPackets(fileLength) <= 0) return kMsgNoDataBlock;
+  return {};
+}
+
 const ModelRules& ModelAt(std::size_t row) {
   return kRules.at(row);
 }
@@ -204,6 +214,23 @@ std::optional<std::size_t> FindModel(std::string_view name) {
   for (std::size_t i = 0; i < kModelCount; ++i)
     if (name == plcList[i]) return i;
   return std::nullopt;
+}
+
+std::optional<std::size_t> FindModelIgnoringCase(std::string_view name) {
+  for (std::size_t i = 0; i < kModelCount; ++i)
+    if (EqualsIgnoringCase(plcList[i], name)) return i;
+  return std::nullopt;
+}
+
+std::optional<std::size_t> ModelNamedByImage(std::string_view path) {
+  const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
+  return FindModelIgnoringCase(std::string_view(name).substr(0, name.find('_')));
+}
+
+std::uint32_t LargestImageSize() {
+  std::uint32_t largest = 0;
+  for (const ModelRules& model : kRules) largest = std::max(largest, model.maxSize);
+  return largest;
 }
 
 std::array<std::string_view, kModelCount> SortedModelNames() {

@@ -79,6 +79,9 @@ struct ModelRules {
   std::uint16_t TotalPages(std::uint32_t fileLength) const;
   std::int32_t TotalPackets(std::uint32_t fileLength) const;
   std::uint32_t BlockLength() const { return blockSize + 5; }
+  // The message that refuses an image of `fileLength` bytes for this model (too large, too
+  // small, nothing to send), or empty when its size fits.
+  std::string_view SizeRefusal(std::uint32_t fileLength) const;
 };
 
 const ModelRules& ModelAt(std::size_t row);
@@ -87,6 +90,13 @@ std::optional<std::size_t> FindModel(std::string_view name);
 // The model a build serves: the part of the image's file name before its first "_", looked up
 // as the window's sorted list would (case-insensitive), else the first name in sorted order.
 std::size_t ModelFromImageName(std::string_view fileName);
+// The model `name` names, compared without regard to case.
+std::optional<std::size_t> FindModelIgnoringCase(std::string_view name);
+// The model an image file's name names: its part before the first "_", compared without regard
+// to case as the build does. None when that part is no model's name.
+std::optional<std::size_t> ModelNamedByImage(std::string_view path);
+// The largest image any model takes.
+std::uint32_t LargestImageSize();
 // Catalogue names in text order, as the sorted model list shows them.
 std::array<std::string_view, kModelCount> SortedModelNames();
 

@@ -1,6 +1,7 @@
-// The slots' devices on Windows: COM ports by name or wildcard (COM5, COM*), followed through
-// the configuration manager's notifications for the COM port interface; where none arrive (Wine
-// may be such a place) the port list is looked at again once a second.
+// The slots' devices on Windows: COM ports by name or wildcard (COM5, COM*), and on the USB slot
+// each PLC's USB interface, named by the hub and port it is plugged into. Both are followed
+// through the configuration manager's notifications for their interface classes; where none
+// arrive (Wine may be such a place) the devices are looked at again once a second.
 
 #include <windows.h>
 // After windows.h:
@@ -8,10 +9,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "core/port_name.h"
 #include "link/port_list.h"
 #include "link/slot_watch.h"
+#include "link/win32_usb.h"
 
 namespace plcburn {
 
@@ -53,37 +56,69 @@ Function Resolve(HMODULE module, const char* name) {
 class Win32SlotWatch final : public SlotWatch {
  public:
   explicit Win32SlotWatch(std::vector<std::string> slots) : slots_(std::move(slots)) {
-    changed_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    CM_NOTIFY_FILTER filter{};
-    filter.cbSize = sizeof filter;
-    filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
-    filter.u.DeviceInterface.ClassGuid = kComPortInterface;
-    const HMODULE cfgmgr = UnderWine() ? nullptr : LoadLibraryA("cfgmgr32.dll");
+    changed_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const bool usb = std::find(slots_.begin(), slots_.end(), kUsbPort) != slots_.end();
+    com_ = std::any_of(slots_.begin(), slots_.end(),
+                       [](const std::string& slot) { return slot != kUsbPort; });
+    const HMODULE cfgmgr = UnderWine() ? nullptr : LoadLibraryW(L"cfgmgr32.dll");
+    if (cfgmgr == nullptr) return;
     const auto reg = Resolve<RegisterNotification>(cfgmgr, "CM_Register_Notification");
     unregister_ = Resolve<UnregisterNotification>(cfgmgr, "CM_Unregister_Notification");
-    notified_ = cfgmgr != nullptr && reg != nullptr && unregister_ != nullptr &&
-                reg(&filter, this, &Win32SlotWatch::OnNotification, &notification_) == CR_SUCCESS;
+    if (reg == nullptr || unregister_ == nullptr) return;
+    notified_ = true;
+    for (const auto& [wanted, guid] :
+         {std::pair{com_, kComPortInterface}, {usb, USB_DRIVER_GUID}}) {
+      if (!wanted) continue;
+      CM_NOTIFY_FILTER filter{};
+      filter.cbSize = sizeof filter;
+      filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
+      filter.u.DeviceInterface.ClassGuid = guid;
+      HCMNOTIFICATION notification = nullptr;
+      if (reg(&filter, this, &Win32SlotWatch::OnNotification, &notification) == CR_SUCCESS)
+        notifications_.push_back(notification);
+      else
+        notified_ = false;
+    }
   }
   ~Win32SlotWatch() override {
-    if (notified_) unregister_(notification_);
+    for (const HCMNOTIFICATION notification : notifications_) unregister_(notification);
     if (changed_ != nullptr) CloseHandle(changed_);
   }
 
   // A COM port carries no identity of its plug that the port list shows: its name stands for it.
+  // A USB PLC is named by its place; its plug, by when it last arrived.
   SlotLook Look() override {
     SlotLook look;
-    const auto ports = EnumComPort();
-    if (!ports) return look;
-    for (std::size_t i = 0; i < slots_.size(); ++i)
+    std::optional<std::vector<std::string>> ports;
+    if (com_) ports = EnumComPort();
+    std::vector<UsbPlc> plcs;
+    if (std::find(slots_.begin(), slots_.end(), kUsbPort) != slots_.end()) {
+      Win32UsbLookup lookup(SystemSetupApi());
+      plcs = lookup.ListPlcs();
+    }
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      if (slots_[i] == kUsbPort) {
+        for (const UsbPlc& plc : plcs) {
+          if (plc.place.empty())
+            look.misfits.push_back({i, plc.path, "Windows tells no USB hub and port for it"});
+          else
+            look.devices.push_back({i, plc.place, plc.place, plc.instance, true});
+        }
+        continue;
+      }
+      if (!ports) continue;
       for (const std::string& port : *ports)
         if (Matches(slots_[i].c_str(), port.c_str()))
           look.devices.push_back({i, port, port, port, false});
+    }
     return look;
   }
 
   void WaitForChange(std::chrono::milliseconds timeout) override {
-    // The port list is looked at once a second as well: a notification may never come.
-    const auto ms = std::min<long long>(timeout.count(), 1000);
+    // Without notifications the devices are looked at once a second; so are COM ports, since not
+    // every serial driver registers the COM port interface.
+    const auto ms =
+        notified_ && !com_ ? timeout.count() : std::min<long long>(timeout.count(), 1000);
     WaitForSingleObject(changed_, static_cast<DWORD>(ms));
   }
 
@@ -98,17 +133,18 @@ class Win32SlotWatch final : public SlotWatch {
 
   const std::vector<std::string> slots_;
   HANDLE changed_ = nullptr;
-  HCMNOTIFICATION notification_ = nullptr;
+  std::vector<HCMNOTIFICATION> notifications_;
   UnregisterNotification unregister_ = nullptr;
   bool notified_ = false;
+  bool com_ = false;
 };
 
 }  // namespace
 
 std::string SlotProblem(const std::string& slot) {
-  if (slot == kUsbPort) return "slot USB: a station watches COM ports only on Windows for now";
+  if (slot == kUsbPort) return {};
   if (slot.size() < 4 || !Matches("COM?*", slot.c_str()))
-    return "slot " + slot + ": give a COM port (COM5) or a pattern of them (COM*)";
+    return "slot " + slot + ": give a COM port (COM5) or a pattern of them (COM*), or USB";
   return {};
 }
 

@@ -11,13 +11,9 @@
 
 #include "link/link.h"
 #include "link/usb_boundary.h"
+#include "link/usb_ids.h"
 
 namespace plcburn {
-
-// The PLC's vendor and product, and the same written as in the Windows device paths.
-inline constexpr std::uint16_t kUsbVendor = 0x7e3a;
-inline constexpr std::uint16_t kUsbProduct = 0x0001;
-inline constexpr char kUsbMarker[] = "vid_7e3a&pid_0001";
 
 // Shown when the PLC is there but the user may not open it.
 inline constexpr char kUsbPermissionReason[] =

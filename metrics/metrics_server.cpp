@@ -1,13 +1,13 @@
 #include "metrics/metrics_server.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
-#include <cerrno>
-#include <cstring>
-
-#include "metrics/gathered_request_stream.h"
+#include "metrics/http_answer.h"
+#include "metrics/http_request.h"
 #include "metrics/request_intake.h"
+#include "metrics/socket_poll.h"
 
 namespace plcburn {
 
@@ -28,40 +28,134 @@ constexpr RequestIntake::Limits kIntake{
 // Time to hand the answer to the system; it fits the socket's buffer unless the client does not
 // read.
 constexpr milliseconds kAnswerTime(500);
+// A burst of clients is queued, not dropped to retry seconds later.
 constexpr int kListenQueue = 256;
+// After a failed accept (no descriptor left, say), before the next try.
+constexpr milliseconds kAcceptPause(50);
 constexpr const char* kExpositionType = "text/plain; version=0.0.4; charset=utf-8";
 
-// The acceptor hands each connection on at once: the intake, not a queue of threads, waits for it.
-class RunAtOnce final : public httplib::TaskQueue {
- public:
-  void enqueue(std::function<void()> task) override { task(); }
-  void shutdown() override {}
-};
+std::string AnswerTo(const std::string& request, const StationMetrics& metrics) {
+  const HttpRequest r = ParseHttpRequest(request, kIntake.headBytes, kIntake.bodyBytes);
+  HttpAnswerParts answer;
+  if (r.refusal != 0) {
+    answer.status = r.refusal;
+  } else if (r.path != "/metrics") {
+    answer.status = 404;
+  } else if (r.method != "GET" && r.method != "HEAD") {
+    answer.status = 405;
+    answer.fields.emplace_back("Allow", "GET, HEAD");
+  } else {
+    answer.contentType = kExpositionType;
+    answer.body = metrics.Render();
+  }
+  if (answer.status != 200) answer.body = std::string(HttpReason(answer.status)) + "\n";
+  return HttpAnswer(answer, r.method != "HEAD");
+}
+
+// A listening socket bound to `at`, or INVALID_SOCKET with the reason in `error`.
+socket_t Listen(const MetricsAddress& at, std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const int resolved =
+      ::getaddrinfo(at.host.c_str(), std::to_string(at.port).c_str(), &hints, &found);
+  if (resolved != 0) {
+    error = ResolveErrorText(resolved);
+    return INVALID_SOCKET;
+  }
+  socket_t sock = INVALID_SOCKET;
+  int why = 0;
+  for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    sock = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (sock == INVALID_SOCKET) {
+      why = LastSocketError();
+      continue;
+    }
+    ReuseOwnAddress(sock);
+    if (::bind(sock, a->ai_addr, static_cast<socklen_t>(a->ai_addrlen)) == 0 &&
+        ::listen(sock, kListenQueue) == 0 && MakeNonBlocking(sock))
+      break;
+    why = LastSocketError();
+    CloseSocket(sock);
+    sock = INVALID_SOCKET;
+  }
+  ::freeaddrinfo(found);
+  if (sock == INVALID_SOCKET) error = SocketErrorText(why);
+  return sock;
+}
+
+int BoundPort(socket_t sock) {
+  sockaddr_storage at{};
+  socklen_t size = sizeof at;
+  if (::getsockname(sock, reinterpret_cast<sockaddr*>(&at), &size) != 0) return 0;
+  if (at.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(at).sin6_port);
+  return ntohs(reinterpret_cast<const sockaddr_in&>(at).sin_port);
+}
 
 }  // namespace
 
-class MetricsServer::Http final : public httplib::Server {
+// The acceptor hands each connection to the intake at once; the intake, not a queue of threads,
+// waits for its request, and two workers answer.
+class MetricsServer::Serving {
  public:
-  Http()
-      : intake_(kIntake, [this](socket_t sock, const std::string& request) {
-          GatheredRequestStream stream(sock, request,
-                                       std::chrono::steady_clock::now() + kAnswerTime);
-          bool closed = false;
-          process_request(stream, true, closed, nullptr);
-        }) {
-    new_task_queue = [] { return new RunAtOnce; };
+  explicit Serving(const StationMetrics& metrics)
+      : intake_(kIntake, [&metrics](socket_t sock, const std::string& request) {
+          SendAll(sock, AnswerTo(request, metrics), std::chrono::steady_clock::now() + kAnswerTime);
+        }) {}
+  ~Serving() { Stop(); }
+  Serving(const Serving&) = delete;
+  Serving& operator=(const Serving&) = delete;
+
+  bool Valid() const { return intake_.Valid() && wake_.Valid(); }
+
+  void Serve(socket_t listening) {
+    listening_ = listening;
+    acceptor_ = std::thread([this] { Accept(); });
   }
 
-  RequestIntake& Intake() { return intake_; }
+  void Stop() {
+    stopping_ = true;
+    if (wake_.Valid()) wake_.Wake();
+    // Frees the acceptor should it wait for room, and closes every connection held.
+    intake_.Stop();
+    if (acceptor_.joinable()) acceptor_.join();
+    if (listening_ != INVALID_SOCKET) CloseSocket(listening_);
+    listening_ = INVALID_SOCKET;
+  }
 
  private:
-  // Called on the acceptor's thread for each accepted connection; the intake closes it.
-  bool process_and_close_socket(socket_t sock) override {
-    intake_.Take(sock);
-    return true;
+  void Accept() {
+    std::vector<pollfd> polled;
+    while (!stopping_) {
+      polled = {{listening_, POLLIN, 0}, {wake_.Socket(), POLLIN, 0}};
+      PollSockets(polled, milliseconds(-1));
+      if (polled[1].revents != 0) wake_.Drain();
+      if (stopping_ || polled[0].revents == 0) continue;
+      const socket_t sock = ::accept(listening_, nullptr, nullptr);
+      if (sock == INVALID_SOCKET) {
+        // Gone before its accept, or no descriptor for it now: its queue waits a moment.
+        if (!SocketWouldBlock()) {
+          polled.resize(1);
+          polled[0] = {wake_.Socket(), POLLIN, 0};
+          PollSockets(polled, kAcceptPause);
+        }
+        continue;
+      }
+      if (!MakeNonBlocking(sock)) {
+        CloseSocket(sock);
+        continue;
+      }
+      intake_.Take(sock);
+    }
   }
 
   RequestIntake intake_;
+  WakeSocket wake_;
+  std::atomic<bool> stopping_{false};
+  socket_t listening_ = INVALID_SOCKET;
+  std::thread acceptor_;
 };
 
 MetricsServer::MetricsServer(const StationMetrics& metrics) : metrics_(metrics) {}
@@ -72,71 +166,32 @@ MetricsServer::~MetricsServer() {
 
 bool MetricsServer::Start(const MetricsAddress& at) {
   Stop();
-  server_ = std::make_unique<Http>();
-  Http& s = *server_;
-  if (!s.Intake().Valid()) {
-    const int why = errno;
-    error_ = "cannot serve the metrics at " + at.host + ":" + std::to_string(at.port) +
-             ": no loopback socket to wake its threads: " + std::strerror(why);
-    server_.reset();
+  const std::string where =
+      "cannot serve the metrics at " + at.host + ":" + std::to_string(at.port) + ": ";
+  if (!StartSockets()) {
+    error_ = where + SocketErrorText(LastSocketError());
     return false;
   }
-  // The answer's send gives up after this; a client's request is read by the intake.
-  s.set_write_timeout(kAnswerTime);
-  // The library's default lets a second program bind the same port and take half the scrapes;
-  // reusing an address only lets a restarted station have its port back at once.
-  s.set_socket_options([this](socket_t sock) {
-    const int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    listening_ = sock;
-  });
-  s.set_payload_max_length(kIntake.bodyBytes);
-  s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(metrics_.Render(), kExpositionType);
-  });
-  const auto notAllowed = [](const httplib::Request&, httplib::Response& res) {
-    res.status = 405;
-    res.set_header("Allow", "GET, HEAD");
-  };
-  s.Post("/metrics", notAllowed);
-  s.Put("/metrics", notAllowed);
-  s.Patch("/metrics", notAllowed);
-  s.Delete("/metrics", notAllowed);
-  s.Options("/metrics", notAllowed);
-
-  // The library says only whether it could; errno may say why (a name that does not resolve
-  // leaves it alone).
-  errno = 0;
-  const bool bound =
-      at.port == 0 ? (port_ = s.bind_to_any_port(at.host)) > 0 : s.bind_to_port(at.host, at.port);
-  if (!bound) {
-    const int why = errno;
-    error_ = "cannot serve the metrics at " + at.host + ":" + std::to_string(at.port) + ": " +
-             (why != 0 ? std::strerror(why) : "no such address");
-    server_.reset();
+  auto serving = std::make_unique<Serving>(metrics_);
+  if (!serving->Valid()) {
+    error_ =
+        where + "no loopback socket to wake its threads: " + SocketErrorText(LastSocketError());
     return false;
   }
-  if (at.port != 0) port_ = at.port;
-  // The packaged library listens with a queue of 5: a burst of clients would have most of their
-  // connections dropped and retried seconds later. Listening again only makes the queue longer.
-  ::listen(listening_, kListenQueue);
-  // The server's stop() does nothing until its loop runs: wait for the loop (or its end).
-  listenEnded_ = false;
-  listener_ = std::thread([this, &s] {
-    s.listen_after_bind();
-    listenEnded_ = true;
-  });
-  while (!s.is_running() && !listenEnded_) std::this_thread::yield();
+  std::string why;
+  const socket_t listening = Listen(at, why);
+  if (listening == INVALID_SOCKET) {
+    error_ = where + why;
+    return false;
+  }
+  port_ = BoundPort(listening);
+  serving->Serve(listening);
+  serving_ = std::move(serving);
   return true;
 }
 
 void MetricsServer::Stop() {
-  if (server_ == nullptr) return;
-  server_->stop();
-  // Frees the acceptor should it wait for room, and closes every connection held.
-  server_->Intake().Stop();
-  if (listener_.joinable()) listener_.join();
-  server_.reset();
+  serving_.reset();
 }
 
 }  // namespace plcburn

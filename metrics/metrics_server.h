@@ -1,15 +1,13 @@
 #pragma once
 // Serves a station's figures at GET /metrics over HTTP, on threads of its own. Nothing else is
-// served: other paths get 404, other methods on /metrics 405. Each connection carries one
-// request. The server holds a bounded number of connections and answers only whole requests:
-// clients that send half a request, nothing or garbage are closed after a second (the oldest
-// first when every slot is taken), so they never hold up a scrape nor take the descriptors the
-// burns need.
+// served: other paths get 404, other methods on /metrics 405, malformed requests 400 (431 or 413
+// when too long). Each connection carries one request. The server holds a bounded number of
+// connections and answers only whole requests: clients that send half a request, nothing or
+// garbage are closed after a second (the oldest first when every slot is taken), so they never
+// hold up a scrape nor take the descriptors the burns need.
 
-#include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "metrics/metrics_address.h"
 #include "metrics/station_metrics.h"
@@ -34,13 +32,10 @@ class MetricsServer {
   const std::string& Error() const { return error_; }
 
  private:
-  class Http;  // cpp-httplib's server, fed by the connection intake
+  class Serving;  // the listening socket, its acceptor and the connection intake
 
   const StationMetrics& metrics_;
-  std::unique_ptr<Http> server_;
-  std::thread listener_;
-  std::atomic<bool> listenEnded_{false};
-  int listening_ = -1;  // the listening socket, once bound
+  std::unique_ptr<Serving> serving_;
   int port_ = 0;
   std::string error_;
 };

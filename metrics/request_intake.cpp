@@ -1,8 +1,9 @@
 #include "metrics/request_intake.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
+#include <cstdint>
+
+#include "metrics/http_request.h"
 
 namespace plcburn {
 
@@ -19,25 +20,25 @@ struct Reading {
 
 void Close(socket_t sock) {
   ShutdownSocket(sock);
-  httplib::detail::close_socket(sock);
+  CloseSocket(sock);
+}
+
+// Takes what the client sent beyond its request before closing: a socket closed with bytes unread
+// sends a reset, which can take the answer with it before the client has read it.
+void CloseAnswered(socket_t sock) {
+  char unread[4096];
+  for (int i = 0; i < 16 && ReadSocket(sock, unread, sizeof unread) > 0; ++i) {
+  }
+  Close(sock);
 }
 
 }  // namespace
 
 std::size_t WholeRequestSize(const std::string& got, std::size_t bodyBytes) {
-  const std::size_t end = got.find("\r\n\r\n");
-  if (end == std::string::npos) return 0;
-  const std::size_t head = end + 4;
-  std::string lower = got.substr(0, head);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const std::string field = "\r\ncontent-length:";
-  const std::size_t at = lower.find(field);
-  if (at == std::string::npos) return head;
-  const std::size_t digits = lower.find_first_not_of(" \t", at + field.size());
-  std::size_t length = 0;
-  const auto [rest, error] = std::from_chars(lower.data() + digits, lower.data() + head, length);
-  return error != std::errc{} || length > bodyBytes ? head : head + length;
+  const std::size_t head = HttpHeadSize(got);
+  if (head == 0) return 0;
+  const HttpRequest request = ParseHttpRequest(got, SIZE_MAX, bodyBytes);
+  return request.refusal != 0 ? head : head + request.contentLength;
 }
 
 RequestIntake::RequestIntake(const Limits& limits, Answer answer)
@@ -131,13 +132,12 @@ void RequestIntake::Gather() {
     for (std::size_t i = 0; i < reading.size(); ++i) {
       Reading& r = reading[i];
       if (polled[i + 1].revents != 0) {
-        const ssize_t n =
-            httplib::detail::read_socket(r.sock, buffer.data(), most - r.got.size(), 0);
-        if (n <= 0) {
+        const long n = ReadSocket(r.sock, buffer.data(), most - r.got.size());
+        if (n == 0 || (n < 0 && !SocketWouldBlock())) {
           closing.push_back(r.sock);
           continue;
         }
-        r.got.append(buffer.data(), static_cast<std::size_t>(n));
+        if (n > 0) r.got.append(buffer.data(), static_cast<std::size_t>(n));
         const std::size_t size = WholeRequestSize(r.got, limits_.bodyBytes);
         // A head too long to end is answered on what has come: the server says why it refuses.
         if ((size > 0 && r.got.size() >= size) || r.got.size() >= most ||
@@ -179,7 +179,7 @@ void RequestIntake::Work() {
     answer_(whole.sock, whole.request);
     lock.lock();
     std::erase(answering_, whole.sock);
-    Close(whole.sock);
+    CloseAnswered(whole.sock);
     --held_;
     room_.notify_one();
   }

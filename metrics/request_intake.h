@@ -5,8 +5,6 @@
 // worker; the slots are bounded, and when they are all taken the oldest unfinished connection
 // is closed, so the descriptors stay few and a new scrape always gets in.
 
-#include <httplib.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -76,8 +74,9 @@ class RequestIntake {
 };
 
 // The size of the whole request once `got` holds its head: the head and its Content-Length body
-// when that is at most `bodyBytes`; 0 while the head is incomplete. A longer body, or one sent in
-// chunks, is not waited for: the request is answered on what has come (/metrics takes no body).
+// when that is at most `bodyBytes`; 0 while the head is incomplete. A longer body, one sent in
+// chunks, or a head that is refused is not waited for: the request is answered on what has come
+// (/metrics takes no body).
 std::size_t WholeRequestSize(const std::string& got, std::size_t bodyBytes);
 
 }  // namespace plcburn

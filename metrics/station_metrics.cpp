@@ -72,6 +72,8 @@ std::string EscapeLabelValue(std::string_view value) {
 StationMetrics::StationMetrics(BuildInfo build)
     : version_(std::move(build.version)), images_(std::move(build.images)) {
   std::sort(images_.begin(), images_.end());
+  // Every reason shows from the start, so that an increase is seen from zero.
+  for (const ImageRefusal reason : kImageRefusals) imagesRefused_[reason] = 0;
 }
 
 void StationMetrics::AddSlot(const std::string& slot) {
@@ -117,6 +119,11 @@ void StationMetrics::CountRecordsLostFrom(std::function<std::uint64_t()> lost) {
   recordsLost_ = std::move(lost);
 }
 
+void StationMetrics::CountRecordsUnsentFrom(std::function<std::uint64_t()> unsent) {
+  const std::lock_guard lock(mutex_);
+  recordsUnsent_ = std::move(unsent);
+}
+
 void StationMetrics::Count(const std::string& slot, const BurnRecord& record) {
   const BurnVerdict outcome = VerdictOf(record);
   const double seconds = static_cast<double>(record.durationMs) / 1000.0;
@@ -126,6 +133,7 @@ void StationMetrics::Count(const std::string& slot, const BurnRecord& record) {
   for (const BurnVerdict o : kOutcomes) burns_.try_emplace({record.model, slot, o}, 0);
   ++burns_[{record.model, slot, outcome}];
   slots_[slot].blockRetries += record.blocks.resent;
+  if (record.result.refused) ++imagesRefused_[record.result.refused->reason];
   // A refused burn never reached a PLC: its duration says nothing about burning.
   if (outcome == BurnVerdict::Refused) return;
   Durations& d = durations_[record.model];
@@ -173,9 +181,20 @@ std::string StationMetrics::Render() const {
     Sample(out, "plcburn_block_retries_total", Labels({{"slot", slot}}),
            std::to_string(s.blockRetries));
 
+  Header(out, "plcburn_images_refused_total", "counter",
+         "Images refused by their check (kind, size, model, signature), by reason: nothing was "
+         "erased.");
+  for (const auto& [reason, n] : imagesRefused_)
+    Sample(out, "plcburn_images_refused_total", Labels({{"reason", ImageRefusalName(reason)}}),
+           std::to_string(n));
+
   Header(out, "plcburn_records_lost_total", "counter",
          "Burn records that could not be written to the burn log.");
   Sample(out, "plcburn_records_lost_total", "", std::to_string(recordsLost_ ? recordsLost_() : 0));
+
+  Header(out, "plcburn_records_unsent", "gauge",
+         "Burn records in the burn log that the records database has not taken yet.");
+  Sample(out, "plcburn_records_unsent", "", std::to_string(recordsUnsent_ ? recordsUnsent_() : 0));
 
   Header(out, "plcburn_build_info", "gauge",
          "The plcburn version and each image the station burns, at 1.");

@@ -1,7 +1,8 @@
 #pragma once
 // A station's figures for Prometheus: burns by result, their durations, each slot's state, block
-// retries and what the station burns. Burns feed it from their own threads; a scrape renders it.
-// Every call takes one short lock, so a scrape never holds a burn up for longer than a copy.
+// retries, images refused and what the station burns. Burns feed it from their own threads; a
+// scrape renders it. Every call takes one short lock, so a scrape never holds a burn up for longer
+// than a copy.
 
 #include <cstddef>
 #include <cstdint>
@@ -43,12 +44,15 @@ class StationMetrics {
   // that is gone (Empty) leaves its slot.
   void SetSlotState(const std::string& slot, SlotState state);
   void SetDeviceState(const std::string& slot, const std::string& device, SlotState state);
-  // One ended burn, with the record the burn log gets.
+  // One ended burn, with the record the burn log gets; an image refused by its check counts by
+  // its reason too.
   void Count(const std::string& slot, const BurnRecord& record);
   // An image the station burns that it did not name at the start (a file changed since).
   void AddImage(const BuildImage& image);
   // Where the count of burn records that could not be written comes from.
   void CountRecordsLostFrom(std::function<std::uint64_t()> lost);
+  // Where the count of burn records that the records database still lacks comes from.
+  void CountRecordsUnsentFrom(std::function<std::uint64_t()> unsent);
 
   // Prometheus's text exposition format, version 0.0.4.
   std::string Render() const;
@@ -73,10 +77,12 @@ class StationMetrics {
   const std::string version_;
   std::vector<BuildImage> images_;
   std::function<std::uint64_t()> recordsLost_;
+  std::function<std::uint64_t()> recordsUnsent_;
   mutable std::mutex mutex_;
   std::map<std::string, Slot> slots_;
   std::map<std::tuple<std::string, std::string, BurnVerdict>, std::uint64_t> burns_;
   std::map<std::string, Durations> durations_;  // by model
+  std::map<ImageRefusal, std::uint64_t> imagesRefused_;
 };
 
 // A label value as the exposition format writes it between double quotes.

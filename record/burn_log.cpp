@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <nlohmann/json.hpp>
 
 #include "record/burn_log_chain.h"
 #include "record/burn_record_json.h"

@@ -1,6 +1,7 @@
 #include "record/burn_log_chain.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <span>
 
 #include "record/burn_record_json.h"

@@ -5,7 +5,7 @@
 // writer) carries both as null; records of plcburn before the chain carry neither.
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>

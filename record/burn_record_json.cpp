@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 namespace plcburn {
@@ -66,9 +67,16 @@ Json RecordJson(const BurnRecord& r) {
                                   ? Json(nullptr)
                                   : Json{{"key_id", r.facts.signingKeyId},
                                          {"trusted_comment", r.facts.trustedComment}}}};
-  j["result"] = {{"ok", r.result.ok},     {"code", OrNull(r.result.code)},
-                 {"step", r.result.step}, {"caption", r.result.caption},
-                 {"text", r.result.text}, {"stopped", r.result.stopped}};
+  j["result"] = {
+      {"ok", r.result.ok},
+      {"code", OrNull(r.result.code)},
+      {"step", r.result.step},
+      {"caption", r.result.caption},
+      {"text", r.result.text},
+      {"stopped", r.result.stopped},
+      {"refused", r.result.refused ? Json{{"reason", ImageRefusalName(r.result.refused->reason)},
+                                          {"key_id", OrNull(r.result.refused->keyId)}}
+                                   : Json(nullptr)}};
   j["phases"] = {{"handshake_ms", r.phases.handshakeMs},
                  {"reconnect_ms", r.phases.reconnectMs},
                  {"erase_ms", r.phases.eraseMs},

@@ -2,7 +2,7 @@
 // A burn's record as JSON: one object, written on one line.
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
 

@@ -9,8 +9,8 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DPLCBURN_FUZZ=ON -DPLCBURN_TESTS=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build build-fuzz --target fuzz_steps fuzz_check_lrc fuzz_minisign
-for target in steps check_lrc minisign; do
+cmake --build build-fuzz --target fuzz_steps fuzz_check_lrc fuzz_minisign fuzz_http_request
+for target in steps check_lrc minisign http_request; do
   mkdir -p "build-fuzz/corpus-$target"
   echo "fuzz_$target: $seconds s"
   "build-fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \

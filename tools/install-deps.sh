@@ -4,7 +4,8 @@
 set -eu
 packages="$* build-essential cmake ninja-build pkg-config python3 \
   libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev nlohmann-json3-dev \
-  libcpp-httplib-dev prometheus libgcrypt20-dev minisign libudev-dev libevdev-dev libcli11-dev \
+  prometheus libgcrypt20-dev minisign libudev-dev libevdev-dev libcli11-dev \
+  libpq-dev postgresql \
   qt6-base-dev fonts-dejavu-core \
   help2man man-db desktop-file-utils appstream systemd"
 missing=""

@@ -153,6 +153,9 @@ for value in "DisplayVersion.*$version" "Publisher.*plcburn" "QuietUninstallStri
   wine reg query "$key" 2>>"$work/wine.log" | tr -d '\r' | grep -q "$value" ||
     fail "the Apps & features entry lacks $value"
 done
+# The station's service, registered stopped and for a start by hand.
+wine sc query plcburn-station 2>>"$work/wine.log" | tr -d '\r' | grep -q "STATE *: 1 *STOPPED" ||
+  fail "the service plcburn-station is not registered, stopped"
 expect_version plcburn-cli.exe "$(wine "$programs/plcburn/plcburn-cli.exe" --version)"
 echo "installed: $(cd "$programs/plcburn" && echo *)"
 echo "plcburn-cli.exe --version: $(head -n 1 "$work/version")"
@@ -164,5 +167,6 @@ find "$programs" | sort >"$work/programs.after"
 diff "$work/programs.before" "$work/programs.after" || fail "Program Files differs after uninstalling"
 [ ! -e "$menu/plcburn.lnk" ] || fail "the Start-menu shortcut is left"
 if wine reg query "$key" >/dev/null 2>&1; then fail "the Apps & features entry is left"; fi
+if wine sc query plcburn-station >/dev/null 2>&1; then fail "the service plcburn-station is left"; fi
 
 echo "package-tests: passed in $(($(date +%s) - start)) s"

@@ -6,7 +6,8 @@
 #   panel    the status panel mid-transfer, its parts numbered for the troubleshooting guide
 #   station  plcburn --station over simulated PLCs in every state
 #   windows  the cross-built window of a COM model (QN4) under Wine, idle, mid-burn and at its
-#            success box, driven through the Windows job's ui_driver
+#            success box, driven through the Windows job's ui_driver; and the cross-built
+#            plcburn --station over COM ports: a PLC burned, one burning, a slot empty
 # usage: screenshots.sh [PART]...   (all four when none is named)
 # Every wait is bounded: a step that times out ends the script with its reason.
 set -eu
@@ -36,7 +37,7 @@ if wants windows; then
   # The window of a QN4 build, which Wine can burn through a COM port, and the helper that finds
   # its window and boxes.
   cmake --preset windows >/dev/null
-  cmake --build --preset windows --target plcburn_qn4 ui_driver -- -j"$jobs"
+  cmake --build --preset windows --target plcburn plcburn_qn4 ui_driver -- -j"$jobs"
 fi
 
 work=$(mktemp -d)
@@ -106,6 +107,10 @@ bright() {
 }
 pixel() {
   convert "$1" -format "%[pixel:p{$2,$3}]" info:
+}
+# A TCP port of the loopback that nobody listens on now.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 # keep NAME...: the pictures taken go into the docs, each part's as soon as it is done.
 keep() {
@@ -298,8 +303,7 @@ if wants station; then
   step="station"
   mkdir -p "$slots"
   slot_sims=""
-  metrics="127.0.0.1:$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
-print(s.getsockname()[1])')"
+  metrics="127.0.0.1:$(free_port)"
   start "$plcburn" --station "$slots/socket1-*" "$slots/socket2-*" "$slots/socket3-*" \
     "$slots/socket4-*" "$slots/socket5-*" "$slots/socket6-*" --metrics "$metrics"
   station=$last
@@ -325,7 +329,8 @@ print(s.getsockname()[1])')"
 fi
 
 # --- Windows: the QN4 window under Wine, its COM5 on a pseudo-terminal ------------------------
-# The helper under Wine; its lines lose Windows' carriage returns.
+# The helper under Wine (with --station first, for the station window); its lines lose Windows'
+# carriage returns.
 driver() {
   status=0
   wine build-win/tests/win32/ui_driver.exe "$@" >"$work/driver" || status=$?
@@ -368,6 +373,37 @@ windows_bar_full() {
 windows_box_painted() {
   root_shot && [ "$(bright "$work/root.png" "$boxarea")" -gt 50 ]
 }
+# adapters plugged|unplugged: the USB serial adapters of COM61 and COM62 in Wine's device
+# registry, where the Setup API lists them from.
+adapters() {
+  {
+    printf 'REGEDIT4\r\n\r\n'
+    for port in 61 62; do
+      key="HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_0403&PID_6001"
+      key="$key\\PLCBURNTEST$port"
+      if [ "$1" = plugged ]; then
+        printf '[%s]\r\n"Class"="Ports"\r\n' "$key"
+        printf '"ClassGUID"="{4d36e978-e325-11ce-bfc1-08002be10318}"\r\n'
+        printf '"FriendlyName"="USB Serial Port (COM%s)"\r\n\r\n' "$port"
+      else
+        printf '[-%s]\r\n\r\n' "$key"
+      fi
+    done
+  } >"$work/plug.reg"
+  wine regedit /S "$(winepath -w "$work/plug.reg" 2>/dev/null)"
+}
+windows_slot_is() {
+  python3 - "$metrics" "$1" "$2" <<'EOF'
+import sys, urllib.request
+text = urllib.request.urlopen("http://%s/metrics" % sys.argv[1], timeout=5).read().decode()
+sys.exit('plcburn_slot_state{slot="%s",state="%s"} 1' % tuple(sys.argv[2:]) not in text)
+EOF
+}
+# The station window past N red pixels: its burning tile's bar.
+windows_station_past() {
+  root_shot && convert "$work/root.png" -crop "$window" +repage "$work/win32-station.png" &&
+    [ "$(red "$work/win32-station.png")" -ge "$1" ]
+}
 if wants windows; then
   step="windows: Wine"
   build="$root/build-win"
@@ -406,6 +442,37 @@ if wants windows; then
   end "$simpid"
   rm -f "$com5"
   keep windows-idle windows-midburn windows-success
+
+  # The station window over COM61 to COM63, a PLC plugged into each of the first two as the
+  # Windows job plugs one (its adapter in Wine's device registry, plcsim behind its COM port):
+  # one burned to its end, one burning at the real line rates; the third slot empty.
+  step="windows: the station"
+  slot_sims=""
+  for port in 61 62; do
+    if [ "$port" = 61 ]; then sim --model VL --boot; else sim --model VL --boot --line-rate; fi
+    slot_sims="$slot_sims $simpid"
+    rm -f "$WINEPREFIX/dosdevices/com$port"
+    ln -s "$pty" "$WINEPREFIX/dosdevices/com$port"
+  done
+  metrics="127.0.0.1:$(free_port)"
+  start wine build-win/app/win32/plcburn.exe --station COM61 COM62 COM63 --no-log \
+    --metrics "$metrics"
+  app=$last
+  driver --station wait-window 60000 >"$work/wstate" || fail "the Windows station did not show"
+  window=$(rect window <"$work/wstate")
+  adapters plugged
+  wait_for 120 windows_slot_is COM61 ok || fail "COM61 did not end OK"
+  wait_for 60 windows_slot_is COM62 burning || fail "COM62 is not burning"
+  wait_for 120 windows_station_past 1100 || fail "the burning tile did not reach a fifth"
+  # Closed as an operator closes it mid-burn: asked, and answered Yes.
+  driver --station close >/dev/null || true
+  driver --station answer 20000 6 >/dev/null || true
+  driver --station wait-gone 30000 >/dev/null || true
+  end "$app"
+  adapters unplugged
+  for pid in $slot_sims; do end "$pid"; done
+  rm -f "$WINEPREFIX/dosdevices/com61" "$WINEPREFIX/dosdevices/com62"
+  keep win32-station
 fi
 
 ls -l docs/images

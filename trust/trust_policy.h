@@ -13,6 +13,8 @@ namespace plcburn {
 
 struct TrustPolicy {
   std::vector<PublicKey> keys;
+  // Every image's signature must bind it to a model (a model= word in its trusted comment).
+  bool requireModel = false;
   bool Enforced() const { return !keys.empty(); }
 };
 

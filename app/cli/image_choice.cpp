@@ -12,6 +12,8 @@
 #include "burn/refused_burn.h"
 #include "core/catalogue.h"
 #include "core/port_name.h"
+#include "core/utf8_text.h"
+#include "record/sha256.h"
 
 namespace plcburn {
 
@@ -73,7 +75,24 @@ NamedImageList NamedImages(const std::string& dir) {
   return ListNamedImages(dir).value_or(NamedImageList{});
 }
 
-ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const std::string& dir) {
+std::vector<CheckedImage> CheckImagesIn(const std::string& dir, const TrustPolicy& policy) {
+  std::vector<CheckedImage> checked;
+  for (const auto& [path, row] : NamedImages(dir)) {
+    CheckedImage& image = checked.emplace_back();
+    image.path = path;
+    ImageFile file = ReadImageFile(path, ModelAt(row).maxSize);
+    if (!file.bytes) {
+      image.unreadable = file.error;
+      continue;
+    }
+    image.bytes = std::move(*file.bytes);
+    image.admission = AdmitImage({path, image.bytes, row}, policy);
+  }
+  return checked;
+}
+
+ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const std::string& dir,
+                              const TrustPolicy& policy) {
   ImageChoice choice;
   choice.plc = IdentifyPort(opener, port);
   const PlcIdentity& plc = choice.plc;
@@ -104,15 +123,26 @@ ImageChoice ChooseImageForPlc(LinkOpener& opener, const std::string& port, const
     choice.refusal = file.error + ": nothing was burned";
     return choice;
   }
-  choice.row = row;
   choice.path = images.front();
   choice.bytes = std::move(*file.bytes);
+  choice.admission = AdmitImage({choice.path, choice.bytes, row}, policy);
+  if (!choice.admission.accepted) {
+    choice.refusal = choice.admission.error + ": nothing was burned";
+    return choice;
+  }
+  choice.row = row;
   return choice;
 }
 
 void ReportRefusal(const std::string& port, const ImageChoice& choice, const RecordFacts& facts,
                    std::uint64_t startMs, BurnJournal* log, JsonEvents* events) {
   RefusedBurn refused{facts, port, NamesUsbInterface(port), choice.plc, choice.refusal};
+  if (const Admission& a = choice.admission; a.reason) {
+    refused.facts.imageName = Utf8FromPath(PathFromUtf8(choice.path).filename());
+    refused.facts.imageSha256 = Sha256Hex(choice.bytes);
+    refused.image = {*a.reason, a.keyId};
+    refused.imageSize = static_cast<std::uint32_t>(choice.bytes.size());
+  }
   refused.startMs = startMs;
   refused.endMs = WallClockMs();
   refused.durationMs = refused.endMs > startMs ? refused.endMs - startMs : 0;

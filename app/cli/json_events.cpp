@@ -5,6 +5,8 @@
 #include <io.h>
 #endif
 
+#include <nlohmann/json.hpp>
+
 #include "core/message_help.h"
 #include "record/burn_record_json.h"
 

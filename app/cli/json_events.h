@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
 

@@ -20,15 +20,17 @@
 #include "core/utf8_text.h"
 #include "core/version.h"
 #include "link/slot_watch.h"
+#include "record/log_then_send.h"
 #ifdef PLCBURN_SCANNER
 #include "link/evdev_scanner.h"
 #endif
 #include "link/system_opener.h"
 #include "metrics/metrics_address.h"
-#ifdef PLCBURN_METRICS_SERVER
 #include "metrics/metrics_server.h"
-#endif
 #include "record/burn_log.h"
+#ifdef PLCBURN_RECORDS_DB
+#include "record/records_sender.h"
+#endif
 #include "record/sha256.h"
 
 namespace plcburn {
@@ -51,7 +53,8 @@ std::vector<BuildImage> ImagesIn(const std::string& dir) {
 }  // namespace
 
 int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const std::uint8_t> image,
-               const RecordFacts& facts, const std::optional<std::filesystem::path>& logPath) {
+               const RecordFacts& facts, const std::optional<std::filesystem::path>& logPath,
+               const TrustPolicy& policy) {
   const ModelRules& model = ModelAt(modelRow);
   for (const std::string& slot : options.watch) {
     const std::string problem = SlotProblemFor(slot, options.images.empty() ? &model : nullptr);
@@ -102,19 +105,12 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
                                   ? std::vector<BuildImage>{{facts.imageName, facts.imageSha256}}
                                   : ImagesIn(options.images)});
   for (const std::string& slot : options.watch) metrics.AddSlot(slot);
-#ifdef PLCBURN_METRICS_SERVER
   MetricsServer server(metrics);
   if (metricsAt && !server.Start(*metricsAt)) {
     std::fprintf(stderr, "plcburn-cli: --metrics %s: %s\n", options.metrics.c_str(),
                  server.Error().c_str());
     return kExitFailed;
   }
-#else
-  if (metricsAt) {
-    std::fprintf(stderr, "plcburn-cli: --metrics is served on Linux only for now\n");
-    return kExitUsage;
-  }
-#endif
   if (options.images.empty()) {
     std::fprintf(stderr, "plcburn-cli: station for the %s, image of %zu bytes, on %zu slot%s\n",
                  std::string(model.name).c_str(), image.size(), options.watch.size(),
@@ -134,21 +130,49 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
     });
     metrics.CountRecordsLostFrom([&log] { return log->Lost(); });
   }
+#ifdef PLCBURN_RECORDS_DB
+  // Each record goes to the plant's database too, once it is in the log.
+  std::unique_ptr<RecordsSender> sender;
+  if (log && !options.recordsDb.empty()) {
+    sender = std::make_unique<RecordsSender>(
+        log->Path(), options.recordsDb,
+        [&out](const std::string& line) { out.Post(Stream::Err, "plcburn-cli: " + line + "\n"); });
+    metrics.CountRecordsUnsentFrom(sender->UnsentCount());
+  }
+#endif
+  std::optional<LogThenSend> logThenSend;
+  if (log) {
+    logThenSend.emplace(*log, [&] {
+#ifdef PLCBURN_RECORDS_DB
+      if (sender) sender->RecordWritten();
+#endif
+    });
+  }
   JsonEvents events([&out](std::string line) { out.Post(Stream::Out, std::move(line)); });
   StationLines lines(options.watch, out, options.json ? &events : nullptr);
   StationMetricsView view(&lines, metricsAt ? &metrics : nullptr);
-  StationConfig config = StationConfigFrom(options, modelRow, image, facts, log ? &*log : nullptr);
+  StationConfig config =
+      StationConfigFrom(options, modelRow, image, facts, log ? &*logThenSend : nullptr);
   if (!options.images.empty()) {
-    config.chooseImage = [dir = options.images, &metrics](LinkOpener& opener,
-                                                          const SlotDevice& device) {
-      ImageChoice choice = ChooseImageForPlc(opener, device.port, dir);
+    config.chooseImage = [dir = options.images, &metrics, &policy](LinkOpener& opener,
+                                                                   const SlotDevice& device) {
+      ImageChoice choice = ChooseImageForPlc(opener, device.port, dir, policy);
       StationImage chosen;
       chosen.plc = choice.plc;
       chosen.refusal = choice.refusal;
+      if (const Admission& a = choice.admission; a.reason) {
+        // Changed since the station began, and refused by its check.
+        chosen.imageName = Utf8FromPath(PathFromUtf8(choice.path).filename());
+        chosen.imageSha256 = Sha256Hex(choice.bytes);
+        chosen.imageRefused = BurnRecord::Result::Refused{*a.reason, a.keyId};
+        chosen.imageSize = static_cast<std::uint32_t>(choice.bytes.size());
+      }
       if (!choice.row || !choice.refusal.empty()) return chosen;
       chosen.modelRow = choice.row;
       chosen.imageName = Utf8FromPath(PathFromUtf8(choice.path).filename());
       chosen.imageSha256 = Sha256Hex(choice.bytes);
+      chosen.signingKeyId = choice.admission.keyId;
+      chosen.trustedComment = choice.admission.trustedComment;
       chosen.bytes = std::move(choice.bytes);
       metrics.AddImage({chosen.imageName, chosen.imageSha256});
       return chosen;
@@ -182,6 +206,10 @@ int RunStation(const CliOptions& options, std::size_t modelRow, std::span<const 
   }
   if (!options.json)
     out.Post(Stream::Out, "Station: " + TotalsLine(station.CurrentTotals()) + "\n");
+#ifdef PLCBURN_RECORDS_DB
+  // What was not sent waits in the log for the station's next start.
+  sender.reset();
+#endif
   out.Close(std::chrono::seconds(1));
   return ExitForSignal(stopSignal.load());
 }

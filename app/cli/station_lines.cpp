@@ -1,6 +1,7 @@
 #include "app/cli/station_lines.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "app/cli/plain_progress.h"
 #include "app/cli/terminal.h"

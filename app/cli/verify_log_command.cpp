@@ -1,33 +1,16 @@
 #include "app/cli/verify_log_command.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
 
-#include "core/utf8_text.h"
+#include "app/cli/burn_log_file.h"
 #include "record/burn_log_check.h"
 
 namespace plcburn {
 
 int VerifyLogCommand(const std::string& path) {
-  std::error_code ec;
-  // The path as typed for the messages, the system's own form to open it.
-  const std::filesystem::path file = PathFromUtf8(path);
-  const auto status = std::filesystem::status(file, ec);
-  std::string why;
   std::ifstream in;
-  if (ec) {
-    why = ec.message();
-  } else if (!std::filesystem::exists(status)) {
-    why = "there is no such file";
-  } else if (!std::filesystem::is_regular_file(status)) {
-    why = "it is not a regular file";
-  } else {
-    in.open(file, std::ios::binary);
-    if (!in.is_open()) why = std::generic_category().message(errno);
-  }
+  const std::string why = OpenBurnLog(path, in);
   if (!why.empty()) {
     std::fprintf(stderr, "plcburn-cli: cannot read the burn log %s: %s\n", path.c_str(),
                  why.c_str());

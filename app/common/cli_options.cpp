@@ -10,19 +10,9 @@
 #include "core/catalogue.h"
 #include "core/serial_label.h"
 #include "core/utf8_text.h"
+#include "record/utc_time_text.h"
 
 namespace plcburn {
-
-namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-}  // namespace
 
 ParsedCli ParseCli(const std::vector<std::string>& args) {
   CliOptions o;
@@ -32,6 +22,8 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   std::string replugTimeout;
   std::string unplugDebounce;
   std::string scanTimeout;
+  std::string since;
+  std::vector<std::string> logs;
   struct Valued {
     const char* name;
     const char* what;
@@ -62,10 +54,12 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   value("--watch", o.watch, "at least one slot")->expected(1, -1);
+  // Several only with --history, checked below.
+  value("--log", logs, "a file")->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  value("--history", o.historySerial, "a serial")->expected(0, 1);
   for (auto [name, into, what] : {std::tuple{"--model", &o.model, "a model name"},
                                   {"--image", &o.image, "a file"},
                                   {"--images", &o.images, "a folder"},
-                                  {"--log", &o.log, "a file"},
                                   {"--verify-image", &o.verifyImage, "a file"},
                                   {"--verify-log", &o.verifyLog, "a file"},
                                   {"--metrics", &o.metrics, "ADDRESS:PORT"},
@@ -73,7 +67,9 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
                                   {"--unplug-debounce", &unplugDebounce, "a number of seconds"},
                                   {"--scan-timeout", &scanTimeout, "a number of seconds"},
                                   {"--serial", &o.serial, "the PLC's serial"},
-                                  {"--scanner", &o.scanner, "an input device"}})
+                                  {"--scanner", &o.scanner, "an input device"},
+                                  {"--since", &since, "a date"},
+                                  {"--records-db", &o.recordsDb, "a database URL"}})
     value(name, *into, what)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_flag("-y,--yes", o.yes);
   app.add_flag("--json", o.json);
@@ -81,6 +77,7 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
   app.add_flag("--identify", o.identify);
   app.add_flag("--now", o.now);
   app.add_flag("--require-serial", o.requireSerial);
+  app.add_flag("--require-model", o.requireModel);
   app.add_flag("--list-ports", o.listPorts);
   app.add_flag("--build-model", o.buildModel);
   app.add_flag("-h,--help", o.help);
@@ -98,15 +95,47 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
         return {std::nullopt, std::string(v.name) + " needs " + v.what};
     return {std::nullopt, e.what()};
   }
-  // Only --port and --trusted-key may come more than once; --watch takes all its slots at once.
+  o.history = app.count("--history") > 0;
+  // Only --port and --trusted-key may come more than once, and --log with --history; --watch
+  // takes all its slots at once.
   for (const Valued& v : valued) {
     const std::string_view name = v.name;
     const bool twice =
         name == "--watch" ? std::count(args.begin(), args.end(), name) > 1 : v.option->count() > 1;
-    if (twice && name != "--port" && name != "--trusted-key")
+    if (twice && name != "--port" && name != "--trusted-key" && !(name == "--log" && o.history))
       return {std::nullopt, std::string(name) + " given twice"};
   }
   o.watchMode = app.count("--watch") > 0;
+  if (o.history) {
+    // A question about past burns: nothing of a burn goes with it.
+    for (const std::string& arg : args) {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (!arg.starts_with("-") || name == "--history" || name == "--since" || name == "--log" ||
+          name == "--json" || name == "--records-db")
+        continue;
+      return {
+          std::nullopt,
+          "--history takes only a serial, --since, --log, --records-db and --json, not " + name};
+    }
+    if (!o.historySerial.empty()) {
+      if (const std::string unusable = SerialProblem(o.historySerial); !unusable.empty())
+        return {std::nullopt, "--history " + o.historySerial + ": " + unusable};
+    }
+    if (!since.empty()) {
+      o.sinceMs = ParseUtcTime(since);
+      if (!o.sinceMs)
+        return {std::nullopt,
+                "--since needs a date, as 2026-03-01 or 2026-03-01T08:15 (UTC), not " + since};
+    }
+    if (!logs.empty() && !o.recordsDb.empty())
+      return {std::nullopt,
+              "--history reads the burn logs, or with --records-db the database: "
+              "not both"};
+    o.historyLogs = logs;
+    return {o, ""};
+  }
+  if (!since.empty()) return {std::nullopt, "--since belongs to --history"};
+  if (!logs.empty()) o.log = logs.front();
   if (!replugTimeout.empty()) {
     char* end = nullptr;
     const long n = std::strtol(replugTimeout.c_str(), &end, 10);
@@ -146,6 +175,12 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
     return {std::nullopt, "--images needs --port PORT or --watch SLOT"};
   if (!o.model.empty() && o.image.empty()) return {std::nullopt, "--model needs --image"};
   if (!o.log.empty() && o.noLog) return {std::nullopt, "--log and --no-log exclude each other"};
+  // The records go to the database from the burn log, which stays the first place they are kept.
+  if (!o.recordsDb.empty() && o.noLog)
+    return {std::nullopt, "--records-db sends the burn log's records: it excludes --no-log"};
+  if (!o.recordsDb.empty() &&
+      (o.identify || !o.verifyImage.empty() || !o.verifyLog.empty() || o.listPorts || o.buildModel))
+    return {std::nullopt, "--records-db belongs to burns and to --history"};
   if (o.watchMode && !o.ports.empty())
     return {std::nullopt, "--watch and --port exclude each other: the slots name the ports"};
   if (!o.watchMode && (o.now || !replugTimeout.empty() || !unplugDebounce.empty()))
@@ -158,14 +193,6 @@ ParsedCli ParseCli(const std::vector<std::string>& args) {
     return {std::nullopt, "--serial names one PLC: give it for a single burn only"};
   if (!o.model.empty() && !FindModel(o.model)) return {std::nullopt, "unknown model: " + o.model};
   return {o, ""};
-}
-
-std::optional<std::size_t> ModelNamedByImage(std::string_view path) {
-  const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
-  const std::string_view prefix = std::string_view(name).substr(0, name.find('_'));
-  for (std::size_t row = 0; row < kModelCount; ++row)
-    if (EqualsIgnoringCase(ModelAt(row).name, prefix)) return row;
-  return std::nullopt;
 }
 
 ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow) {

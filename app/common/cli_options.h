@@ -2,6 +2,7 @@
 // The command line of plcburn-cli.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,11 +17,13 @@ struct CliOptions {
   std::string images;                    // a folder: each PLC gets the image named for its model
   bool identify = false;                 // only tell what is on each port, read-only
   std::vector<std::string> trustedKeys;  // minisign public keys trusted beside the installed ones
+  bool requireModel = false;             // every image's signature must name its model
   std::string verifyImage;               // check this file against the trust policy, burn nothing
   std::string verifyLog;                 // check this burn log's chain, burn nothing
   bool yes = false;                      // answer reconnect prompts without waiting for Enter
   bool json = false;                     // standard output is a stream of JSON events
   std::string log;                       // the burn log instead of the default one
+  std::vector<std::string> historyLogs;  // --history: the burn logs to read, several allowed
   bool noLog = false;                    // no burn log at all
   bool listPorts = false;
   std::vector<std::string> watch;  // station mode: the slots to watch
@@ -34,7 +37,11 @@ struct CliOptions {
   bool requireSerial = false;  // station mode: burn only plugs with a scanned serial
   int scanTimeoutS = 30;       // station mode: how long a scan waits for its plug
   std::string scanner;         // station mode: the barcode scanner's input device
-  bool buildModel = false;     // print the model this build serves
+  std::string recordsDb;       // the plant's PostgreSQL, as a connection string or URL
+  bool history = false;        // print the burns of one PLC, or of all, newest first
+  std::string historySerial;   // --history: the PLC's serial; empty: every PLC
+  std::optional<std::uint64_t> sinceMs;  // --history: burns that started then or later
+  bool buildModel = false;               // print the model this build serves
   bool help = false;
   bool version = false;
 };
@@ -47,10 +54,6 @@ struct ParsedCli {
 
 ParsedCli ParseCli(const std::vector<std::string>& args);
 
-// The catalogue row that an image file's name names: its part before the first "_", compared
-// without regard to case as the build does. None when that part is no model's name.
-std::optional<std::size_t> ModelNamedByImage(std::string_view path);
-
 // The model a run burns: --model, else the model the image's name names, else the build's.
 struct ModelChoice {
   std::optional<std::size_t> row;
@@ -62,15 +65,19 @@ ModelChoice ChooseModel(const CliOptions& options, std::size_t buildRow);
 inline constexpr const char* kCliUsage =
     "usage: plcburn-cli [--port PORT]... [--model NAME] [--image FILE] [--serial TEXT] [--yes]\n"
     "                   [--json]\n"
-    "                   [--log FILE | --no-log] [--trusted-key FILE]... [--list-ports]\n"
+    "                   [--log FILE | --no-log] [--trusted-key FILE]... [--require-model]\n"
+    "                   [--list-ports]\n"
     "       plcburn-cli --port PORT... --images DIR [--yes] [--json]\n"
     "       plcburn-cli --watch SLOT... [--model NAME] [--image FILE | --images DIR]\n"
     "                   [--replug-timeout S] [--unplug-debounce S] [--now]\n"
     "                   [--metrics ADDRESS:PORT] [--json] [--log FILE | --no-log]\n"
     "                   [--require-serial] [--scan-timeout S] [--scanner DEVICE]\n"
+    "                   [--records-db URL]\n"
     "       plcburn-cli --identify --port PORT|all... [--json]\n"
-    "       plcburn-cli --verify-image FILE [--trusted-key FILE]...\n"
+    "       plcburn-cli --verify-image FILE [--trusted-key FILE]... [--require-model]\n"
     "       plcburn-cli --verify-log FILE\n"
+    "       plcburn-cli --history [SERIAL] [--since DATE] [--log FILE... | --records-db URL]\n"
+    "                   [--json]\n"
     "       plcburn-cli --help for more\n";
 
 }  // namespace plcburn

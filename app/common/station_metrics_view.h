@@ -33,6 +33,9 @@ class StationMetricsView : public StationView {
   void Misfit(const std::string& slot, const std::string& path, std::string_view why) override {
     if (shown_ != nullptr) shown_->Misfit(slot, path, why);
   }
+  void ScanSaid(std::string_view serial, std::string_view what) override {
+    if (shown_ != nullptr) shown_->ScanSaid(serial, what);
+  }
 
  private:
   StationView* const shown_;

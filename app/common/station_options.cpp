@@ -8,6 +8,7 @@
 #include "app/common/image_trust.h"
 #include "core/catalogue.h"
 #include "core/port_name.h"
+#include "core/utf8_text.h"
 #include "link/slot_watch.h"
 #include "metrics/metrics_address.h"
 #include "record/host_name.h"
@@ -52,11 +53,12 @@ ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t
   setup.options = std::move(*parsed.options);
   const CliOptions& o = setup.options;
   if (!o.ports.empty() || o.json || o.identify || !o.verifyImage.empty() || !o.verifyLog.empty() ||
-      o.listPorts || o.buildModel || o.yes || !o.images.empty() || !o.scanner.empty())
+      o.listPorts || o.buildModel || o.yes || !o.images.empty() || !o.scanner.empty() ||
+      !o.recordsDb.empty() || o.history)
     return {std::nullopt,
             "the station window takes only its slots, --model, --image, --trusted-key, "
-            "--replug-timeout, --unplug-debounce, --now, --require-serial, --scan-timeout, "
-            "--log, --no-log and --metrics"};
+            "--require-model, --replug-timeout, --unplug-debounce, --now, --require-serial, "
+            "--scan-timeout, --log, --no-log and --metrics"};
 
   const ModelChoice choice = ChooseModel(o, buildRow);
   if (!choice.row) return {std::nullopt, choice.error};
@@ -67,21 +69,27 @@ ParsedStation ParseStationArgs(const std::vector<std::string>& args, std::size_t
       return {std::nullopt, problem};
   }
 
-  std::string trustKey, trustComment;
-  if (!o.image.empty()) {
+  const LoadedPolicy policy = RunTrustPolicy(o);
+  if (!policy.policy) return {std::nullopt, policy.error};
+  const bool builtIn = o.image.empty();
+  if (!builtIn) {
     ImageFile file = ReadImageFile(o.image, model.maxSize);
     if (!file.bytes) return {std::nullopt, file.error};
     setup.fileImage = std::move(*file.bytes);
-    const ImageTrust trust = CheckImageForBurn(o, setup.fileImage, model.maxSize);
-    if (!trust.accepted) return {std::nullopt, trust.error};
-    trustKey = trust.keyId;
-    trustComment = trust.trustedComment;
   }
-  setup.facts = {HostName(),
-                 o.image.empty() ? std::string(BuiltinImageName())
-                                 : std::filesystem::path(o.image).filename().string(),
-                 o.image.empty() ? std::string(BuiltinImageSha256()) : Sha256Hex(setup.Image()),
-                 trustKey, trustComment};
+  const std::string path = builtIn ? std::string(BuiltinImageName()) : o.image;
+  const Admission admitted =
+      AdmitImage({path, setup.Image(), setup.modelRow, builtIn}, *policy.policy);
+  if (!admitted.accepted) {
+    RecordFacts run{HostName(), "", ""};
+    KeepInRunLog(o, {ImageRefusalRecord(run, "", path, setup.Image(), admitted)}, "plcburn");
+    return {std::nullopt, admitted.error};
+  }
+  setup.facts = {
+      HostName(),
+      builtIn ? std::string(BuiltinImageName()) : Utf8FromPath(PathFromUtf8(o.image).filename()),
+      builtIn ? std::string(BuiltinImageSha256()) : Sha256Hex(setup.Image()), admitted.keyId,
+      admitted.trustedComment};
   return {std::move(setup), ""};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // plcburn --station SLOT...: the station window's command line, the slots and options of
-// plcburn-cli --watch, checked the same way before anything opens.
+// plcburn-cli --watch, checked the same way before anything opens: an image refused by its check
+// leaves its record in the burn log the options name.
 
 #include <cstddef>
 #include <cstdint>
@@ -44,7 +45,7 @@ StationConfig StationConfigFrom(const CliOptions& options, std::size_t modelRow,
 
 inline constexpr const char* kStationUsage =
     "usage: plcburn --station SLOT... [--model NAME --image FILE | --image FILE]\n"
-    "               [--trusted-key FILE]... [--replug-timeout S] [--now]\n"
+    "               [--trusted-key FILE]... [--require-model] [--replug-timeout S] [--now]\n"
     "               [--log FILE | --no-log] [--metrics ADDRESS:PORT]\n";
 
 }  // namespace plcburn

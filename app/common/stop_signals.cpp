@@ -47,9 +47,29 @@ StopSignals::StopSignals(std::function<void(int)> onStop) : onStop_(std::move(on
   burnsEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (burnsEnded == nullptr || !SetConsoleCtrlHandler(OnConsoleEvent, TRUE))
     error_ = std::system_category().message(static_cast<int>(GetLastError()));
+  wchar_t name[256] = {};
+  const DWORD length = GetEnvironmentVariableW(L"PLCBURN_STOP_EVENT", name, 256);
+  if (length == 0 || length >= 256) return;
+  stopEvent_ = OpenEventW(SYNCHRONIZE, FALSE, name);
+  quitEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (stopEvent_ == nullptr || quitEvent_ == nullptr) {
+    error_ = "cannot watch the service's stop: " +
+             std::system_category().message(static_cast<int>(GetLastError()));
+    return;
+  }
+  watcher_ = std::thread([this] {
+    const HANDLE events[] = {stopEvent_, quitEvent_};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) onStop_(SIGTERM);
+  });
 }
 
 StopSignals::~StopSignals() {
+  if (watcher_.joinable()) {
+    SetEvent(quitEvent_);
+    watcher_.join();
+  }
+  for (void* event : {stopEvent_, quitEvent_})
+    if (event != nullptr) CloseHandle(event);
   std::lock_guard lock(handlerMutex);
   handlerTarget = nullptr;
   if (burnsEnded != nullptr) SetEvent(burnsEnded);

@@ -1,8 +1,9 @@
 #pragma once
 // Turns the requests to stop a running plcburn-cli into one call on a thread of its own, so that
 // the burns end through their normal end path (one message, the port given back) instead of
-// dying with the process: SIGINT, SIGTERM and SIGHUP, or on Windows Ctrl+C, Ctrl+Break and
-// closing the console.
+// dying with the process: SIGINT, SIGTERM and SIGHUP, or on Windows Ctrl+C, Ctrl+Break,
+// closing the console and the event named by PLCBURN_STOP_EVENT (set by the Windows service that
+// runs the station), which stands for SIGTERM.
 
 #include <functional>
 #include <string>
@@ -28,6 +29,8 @@ class StopSignals {
   std::function<void(int)> onStop_;
   int signalFd_ = -1;
   int quitFd_ = -1;
+  void* stopEvent_ = nullptr;  // Windows: the service's stop, and the watcher's own end
+  void* quitEvent_ = nullptr;
   std::thread watcher_;
 };
 

@@ -30,10 +30,9 @@ QFont PixelFont(int pixels, bool bold) {
   return font;
 }
 
-// The part of the status panel a tile shows: elapsed time, bar, percentage, phase and counters;
-// the date line and the logo belong to the main window.
-constexpr QRect kPanelPart(5, 65, 540, 100);
-constexpr int kTileGap = 4;
+QRect ToQRect(const Rect& r) {
+  return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
 
 }  // namespace
 
@@ -75,53 +74,43 @@ bool StationWindow::Burning() const {
 void StationWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), palette().color(QPalette::Window));
-  painter.setFont(PixelFont(22, true));
+  painter.setFont(PixelFont(kTotalsFontPixels, true));
   painter.drawText(QRect(10, 0, width() - 20, kTotalsHeight), Qt::AlignVCenter | Qt::AlignLeft,
                    FromStd(TotalsText(station_.CurrentTotals(), since_)));
 
   const std::vector<StationTile> tiles = Tiles();
   const TileGrid grid = GridFor(static_cast<int>(tiles.size()), width(), height() - kTotalsHeight);
-  for (std::size_t i = 0; i < tiles.size(); ++i) {
-    const int column = static_cast<int>(i) % grid.columns;
-    const int row = static_cast<int>(i) / grid.columns;
-    const QRect cell(column * grid.tileWidth, kTotalsHeight + row * grid.tileHeight, grid.tileWidth,
-                     grid.tileHeight);
-    PaintTile(painter, tiles[i], cell.adjusted(kTileGap, kTileGap, -kTileGap, -kTileGap));
-  }
+  for (std::size_t i = 0; i < tiles.size(); ++i)
+    PaintTile(painter, tiles[i], TileArea(grid, i, kTotalsHeight));
 }
 
-// Name and model on the first line, the big word under them, then the panel while the burn
-// runs, or the message that ended it.
-void StationWindow::PaintTile(QPainter& painter, const StationTile& tile, const QRect& area) {
+void StationWindow::PaintTile(QPainter& painter, const StationTile& tile, const Rect& area) {
   const QColor background = ToQColor(tile.background);
-  painter.fillRect(area, background);
+  painter.fillRect(ToQRect(area), background);
   painter.setPen(Qt::black);
 
-  const int line = std::clamp(area.height() / 9, 12, 24);
-  const QRect head(area.left() + 8, area.top() + 4, area.width() - 16, line + 6);
-  painter.setFont(PixelFont(line, true));
+  const TileLayout layout = LayOutTile(area);
+  const QRect head = ToQRect(layout.head);
+  painter.setFont(PixelFont(layout.linePixels, true));
   painter.drawText(
       head, Qt::AlignLeft | Qt::AlignVCenter,
       painter.fontMetrics().elidedText(FromStd(tile.name), Qt::ElideLeft, head.width() * 3 / 4));
-  painter.setFont(PixelFont(line, false));
+  painter.setFont(PixelFont(layout.linePixels, false));
   painter.drawText(head, Qt::AlignRight | Qt::AlignVCenter, FromStd(tile.model));
 
-  const int wordHeight = std::clamp(area.height() / 4, 20, 120);
-  const QRect word(area.left() + 8, head.bottom() + 2, area.width() - 16, wordHeight + 8);
-  // As large as the tile allows, shrunk only when the word would not fit across it.
+  const QRect word = ToQRect(layout.word);
   const QString wordText = FromStd(tile.word);
-  QFont wordFont = PixelFont(wordHeight, true);
+  QFont wordFont = PixelFont(layout.wordPixels, true);
   const int advance = QFontMetrics(wordFont).horizontalAdvance(wordText);
   if (advance > word.width())
-    wordFont.setPixelSize(std::max(1, wordHeight * word.width() / advance));
+    wordFont.setPixelSize(std::max(1, layout.wordPixels * word.width() / advance));
   painter.setFont(wordFont);
   painter.drawText(word, Qt::AlignCenter, wordText);
 
-  const QRect body(area.left() + 4, word.bottom() + 2, area.width() - 8,
-                   area.bottom() - word.bottom() - 6);
-  if (body.height() <= 0) return;
+  const QRect body = ToQRect(layout.body);
+  if (body.height() <= 0 || body.width() <= 0) return;
   if (!tile.showsPanel) {
-    painter.setFont(PixelFont(line, false));
+    painter.setFont(PixelFont(layout.linePixels, false));
     painter.drawText(body.adjusted(4, 0, -4, 0), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
                      FromStd(tile.message));
     return;
@@ -129,14 +118,12 @@ void StationWindow::PaintTile(QPainter& painter, const StationTile& tile, const 
   // The panel's own drawing, scaled into the tile.
   BurnState state;
   FillPanelState(state, tile.values);
-  const double scale = std::min(static_cast<double>(body.width()) / kPanelPart.width(),
-                                static_cast<double>(body.height()) / kPanelPart.height());
   painter.save();
   painter.setClipRect(body);
-  painter.translate(body.left() + (body.width() - kPanelPart.width() * scale) / 2, body.top());
-  painter.scale(scale, scale);
-  painter.translate(-kPanelPart.left(), -kPanelPart.top());
-  painter.setFont(PixelFont(12, false));
+  painter.translate(layout.panelLeft, body.top());
+  painter.scale(layout.panelScale, layout.panelScale);
+  painter.translate(-kPanelPart.left, -kPanelPart.top);
+  painter.setFont(PixelFont(kPanelFontPixels, false));
   PainterCanvas canvas(painter, background, noLogo_);
   PaintPanel(canvas, state, false);
   painter.restore();

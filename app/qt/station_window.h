@@ -10,14 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/panel/station_tiles.h"
 #include "app/qt/dialogs.h"
-#include "app/qt/station_tiles.h"
 #include "burn/station.h"
 
 namespace plcburn {
-
-inline constexpr const char* kStationTitle = "Tavrion PLC Firmware Update Station";
-inline constexpr int kTotalsHeight = 40;
 
 class StationWindow : public QWidget {
   Q_OBJECT
@@ -70,7 +67,7 @@ class StationWindow : public QWidget {
     StationView* next_;
   };
 
-  void PaintTile(QPainter& painter, const StationTile& tile, const QRect& area);
+  void PaintTile(QPainter& painter, const StationTile& tile, const Rect& area);
   void StopStation();
 
   const std::vector<std::string> slots_;

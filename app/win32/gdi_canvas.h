@@ -14,7 +14,10 @@ namespace plcburn {
 // Every brush and bitmap it makes is made and deleted within the call that uses it.
 class GdiCanvas : public PanelCanvas {
  public:
+  // The panel erases to the window's background, or to `erase` where it sits on a tile.
   GdiCanvas(HDC hDC, HINSTANCE module) : hDC_(hDC), module_(module) {}
+  GdiCanvas(HDC hDC, HINSTANCE module, Color erase)
+      : hDC_(hDC), module_(module), erase_(erase), ownErase_(true) {}
 
   void FillRect(const Rect& rect, Color color) override;
   void DrawText(int x, int y, std::string_view text) override;
@@ -23,6 +26,8 @@ class GdiCanvas : public PanelCanvas {
  private:
   HDC hDC_;
   HINSTANCE module_;
+  Color erase_ = 0;
+  bool ownErase_ = false;
 };
 
 // The logo bitmap's resource identifier.

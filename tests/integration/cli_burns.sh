@@ -143,8 +143,8 @@ EOF
   # --verify-log: the chain checked; an edited record named by its line on stderr (1); a file
   # that is no burn log (1); one that cannot be read (2).
   start_sim qn4-second --model QN4 --boot
-  "$cli" --image "$img" --port "$port" --log "$work/log/burns.jsonl" >/dev/null 2>&1 ||
-    fail "second burn: exit $?"
+  "$cli" --image "$img" --port "$port" --log "$work/log/burns.jsonl" --serial 4711-0193 \
+    >/dev/null 2>&1 || fail "second burn: exit $?"
   out=$("$cli" --verify-log "$work/log/burns.jsonl") || fail "--verify-log: exit $?: $out"
   last=$(sed -n 2p "$work/log/burns.jsonl" | sha256sum | cut -d ' ' -f 1)
   case $out in *": 2 records checked, the chain is intact; the last, line 2, has SHA-256 $last") ;;
@@ -157,6 +157,30 @@ EOF
     [ "$rc" = "${rest%%|*}" ] || fail "--verify-log $file: exit $rc"
     grep -q "^plcburn-cli: .*${rest#*|}" "$work/err" || fail "--verify-log $file: $(cat "$work/err")"
   done
+  # --history: newest first, from every log given; a line cut off at the end is passed over.
+  log=$work/log/burns.jsonl
+  printf '{"schema":1,"seq":3,"start":"2026-' >>"$work/edited.jsonl"
+  for row in "--history 4711-0193 --log $log|0|2|^20.*  QN4  *4711-0193  *QN4_record.bin  .*  OK$" \
+             "--history --log $log --log $work/edited.jsonl|0|5|^START " \
+             "--history --log $log --log $work/edited.jsonl --json|0|4|\"model\":\"QN5\"" \
+             "--history --since 2100-01-01 --log $log|1|0|no burn since 2100-01-01T00:00:00.000Z in" \
+             "--history 4711-0194 --log $log|1|0|no burn of 4711-0194 in $log" \
+             "--history --log $work/absent.jsonl|2|0|cannot read the burn log"; do
+    args=${row%%|*} rest=${row#*|}
+    rc=${rest%%|*} rest=${rest#*|}
+    lines=${rest%%|*} want=${rest#*|}
+    # shellcheck disable=SC2086 # the row's words
+    "$cli" $args >"$work/out" 2>"$work/err"; got=$?
+    [ "$got" = "$rc" ] || fail "$args: exit $got: $(cat "$work/err")"
+    [ "$(wc -l <"$work/out")" = "$lines" ] || fail "$args: $(cat "$work/out")"
+    cat "$work/out" "$work/err" | grep -q -- "$want" || fail "$args: no '$want' in $(cat "$work/out" "$work/err")"
+  done
+  # Newest first: the second burn's record before the first's, each log's records merged.
+  "$cli" --history --log "$log" --log "$work/edited.jsonl" --json | python3 -c '
+import json, sys
+starts = [json.loads(line)["start"] for line in sys.stdin]
+assert starts == sorted(starts, reverse=True) and len(starts) == 4, starts' ||
+    fail "--history --json is not newest first"
   # A log that cannot be written: one warning, and the burn stays a success.
   start_sim qn4-again --model QN4 --boot
   out=$("$cli" --image "$img" --port "$port" --log "$img/burns.jsonl" 2>"$work/err") ||

@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -31,7 +32,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/common/station_options.h"
+#include "core/catalogue.h"
 #include "core/stopped_burn.h"
+#include "res/builtin_image.h"
 #include "sim/plc_sim.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/plc_on_pty.h"
@@ -210,6 +214,13 @@ TEST(CliSafety, BadInputIsRefusedBeforeThePlcSeesAByte) {
        "looks like an Intel HEX file"},
       {"a zip, signed or not", "--image {VL_zip.bin} --trusted-key {A.pub} --port {port} --yes", 2,
        "looks like a zip archive"},
+      {"a records database URL libpq cannot read",
+       "--image {VL_v1_good.bin} --port {port} --yes --records-db "
+       "postgresql://db/burns?colour=blue",
+       2, "--records-db: invalid URI query parameter: \"colour\""},
+      {"a records database connection string libpq cannot read",
+       "--image {VL_v1_good.bin} --port {port} --yes --records-db colour=blue", 2,
+       "--records-db: invalid connection option \"colour\""},
   };
   const ImageFolder images;
   for (const auto& c : cases) {
@@ -386,6 +397,226 @@ TEST(CliSafety, ImagesFolderGivesEachPlcTheImageOfItsModel) {
     EXPECT_EQ(Count(cli.Out(), "\"model\":\"" + model + "\""), 1u) << cli.Out();
     EXPECT_EQ(Count(cli.Out(), "\"image\":{\"name\":\"" + image + "\""), 1u) << cli.Out();
   }
+}
+
+}  // namespace
+}  // namespace plcburn
+
+namespace plcburn {
+namespace {
+
+// A bad image in a folder of its own, with the trusted key A that the plant installed.
+class BadImage {
+ public:
+  enum Fault { Unsigned, Tampered, WrongKind, RenamedSigned, ModelWordMismatch };
+
+  BadImage(const fs::path& keys, Fault fault) {
+    std::string tmpl = (fs::temp_directory_path() / "plcburn-gate-XXXXXX").string();
+    root_ = ::mkdtemp(tmpl.data());
+    const std::string image = Image();
+    std::mt19937 random(9000);
+    std::ofstream out(image, std::ios::binary);
+    if (fault == WrongKind) {
+      out << ":10010000214601360121470136007EFE09D2190140\n:00000001FF\n";
+    } else {
+      for (int i = 0; i < 9000; ++i) out.put(static_cast<char>(random()));
+    }
+    out.close();
+    const auto sign = [&](const std::string& file, const std::string& comment) {
+      const std::string command = "minisign -S -s '" + (keys / "A.key").string() + "' -m '" + file +
+                                  "' -t '" + comment + "' >/dev/null";
+      if (std::system(command.c_str()) != 0) throw std::runtime_error(command);
+    };
+    switch (fault) {
+      case Unsigned: break;
+      case Tampered: {
+        sign(image, "model=QN4 version=2");
+        std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(4000);
+        f.put('\x5A');
+        break;
+      }
+      case WrongKind: sign(image, "model=QN4 version=2"); break;
+      case RenamedSigned: {
+        // A VL image signed before model words, copied under a QN4 image's name.
+        const std::string vl = (root_ / "VL_v2.bin").string();
+        fs::rename(image, vl);
+        sign(vl, "VL v2 for line 4");
+        fs::copy_file(vl, image);
+        fs::copy_file(vl + ".minisig", image + ".minisig");
+        fs::remove(vl);
+        fs::remove(vl + ".minisig");
+        break;
+      }
+      case ModelWordMismatch: sign(image, "model=VL version=2"); break;
+    }
+  }
+  ~BadImage() { fs::remove_all(root_); }
+
+  std::string Dir() const { return root_.string(); }
+  std::string Image() const { return (root_ / "QN4_v2.bin").string(); }
+
+ private:
+  fs::path root_;
+};
+
+// The records of the burn log at `path`, one per line.
+std::vector<nlohmann::json> LogRecords(const fs::path& path) {
+  std::vector<nlohmann::json> records;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) records.push_back(nlohmann::json::parse(line));
+  return records;
+}
+
+// Whichever way an image is chosen, a bad one is refused by the same check before any port is
+// opened, and leaves its record (reason, key id) in the burn log.
+TEST(CliSafety, EveryWayAnImageIsChosenRefusesABadImageOnRecord) {
+  std::string tmpl = (fs::temp_directory_path() / "plcburn-gate-keys-XXXXXX").string();
+  const fs::path keys = ::mkdtemp(tmpl.data());
+  const std::string pub = (keys / "A.pub").string();
+  ASSERT_EQ(std::system(("minisign -G -W -p '" + pub + "' -s '" + (keys / "A.key").string() +
+                         "' >/dev/null")
+                            .c_str()),
+            0);
+  std::ifstream pubFile(pub);
+  std::string comment;
+  std::getline(pubFile, comment);
+  const std::string keyId = comment.substr(comment.rfind(' ') + 1);
+
+  const struct {
+    BadImage::Fault fault;
+    const char* what;
+    const char* reason;
+    const char* error;
+    bool keyIdKnown;
+  } faults[] = {
+      {BadImage::Unsigned, "unsigned", "unsigned", "QN4_v2.bin is not signed", false},
+      {BadImage::Tampered, "tampered", "signature", "the file or its signature was changed", true},
+      {BadImage::WrongKind, "wrong kind", "kind", "looks like an Intel HEX file", false},
+      {BadImage::RenamedSigned, "renamed signed image", "model", "QN4_v2.bin binds it to no model",
+       true},
+      {BadImage::ModelWordMismatch, "model word mismatch", "model",
+       "QN4_v2.bin is named for the QN4, but its signature is for the VL", true},
+  };
+  enum Way { Cli, StationWindow };
+  const struct {
+    const char* what;
+    const char* args;  // {image}, {dir}, {port}, {port2}, {slot}, {log}, {pub}
+    Way way = Cli;
+    int exitStatus = 2;
+    bool logged = true;
+  } ways[] = {
+      {"--image", "--image {image} --port {port} --yes"},
+      {"--images, one port", "--images {dir} --port {port} --yes"},
+      {"--images, gang", "--images {dir} --port {port} --port {port2} --yes"},
+      {"--images at a station", "--watch {slot} --images {dir} --now"},
+      {"--image at a station", "--watch {slot} --image {image} --now"},
+      {"--verify-image", "--verify-image {image}", Cli, 1, false},
+      {"the station window's options", "--station {slot} --image {image}", StationWindow},
+  };
+  for (const auto& f : faults) {
+    const BadImage bad(keys, f.fault);
+    for (const auto& w : ways) {
+      const std::string row = std::string(w.what) + ", " + f.what;
+      PlcOnPty plc("QN4"), plc2("QN4");
+      const fs::path slots = fs::path(bad.Dir()) / "slots";
+      fs::create_directories(slots);
+      fs::remove(slots / "plc0");
+      fs::create_symlink(plc.Path(), slots / "plc0");
+      const fs::path log = fs::path(bad.Dir()) / "burns.jsonl";
+      fs::remove(log);
+      std::vector<std::string> args;
+      std::istringstream words(std::string(w.args) + " --trusted-key {pub}" +
+                               (w.logged ? " --log {log}" : "") +
+                               (f.fault == BadImage::RenamedSigned ? " --require-model" : ""));
+      for (std::string a; words >> a;) {
+        const std::pair<const char*, std::string> fill[] = {{"{image}", bad.Image()},
+                                                            {"{dir}", bad.Dir()},
+                                                            {"{port}", plc.Path()},
+                                                            {"{port2}", plc2.Path()},
+                                                            {"{slot}", (slots / "plc*").string()},
+                                                            {"{log}", log.string()},
+                                                            {"{pub}", pub}};
+        for (const auto& [name, value] : fill)
+          if (a == name) a = value;
+        args.push_back(a);
+      }
+      std::string error;
+      if (w.way == StationWindow) {
+        const ParsedStation parsed = ParseStationArgs(args, ModelFromImageName(BuiltinImageName()));
+        EXPECT_FALSE(parsed.setup.has_value()) << row;
+        error = parsed.error;
+      } else {
+        CliRun cli({.args = args});
+        ASSERT_TRUE(cli.WaitExit(milliseconds(10000))) << row << ": still running";
+        EXPECT_EQ(cli.ExitStatus(), w.exitStatus) << row << "\n" << cli.Out() << cli.Err();
+        EXPECT_EQ(cli.Out(), "") << row;
+        error = cli.Err();
+        EXPECT_EQ(Count(error, "\n"), 1u) << row << ": " << error;
+      }
+      EXPECT_NE(error.find(f.error), std::string::npos) << row << ": " << error;
+      EXPECT_TRUE(plc.Received().empty()) << row << ": the PLC got bytes";
+      EXPECT_TRUE(plc2.Received().empty()) << row << ": the second PLC got bytes";
+      const std::vector<nlohmann::json> records = LogRecords(log);
+      if (!w.logged) {
+        EXPECT_TRUE(records.empty()) << row;
+        continue;
+      }
+      EXPECT_EQ(records.size(), 1u) << row;
+      if (records.empty()) continue;
+      nlohmann::json r = records.back();  // a field it lacks reads as null
+      EXPECT_EQ(r["image"]["name"], "QN4_v2.bin") << row;
+      EXPECT_EQ(r["result"]["ok"], false) << row;
+      EXPECT_EQ(r["result"]["step"], "image check") << row;
+      EXPECT_NE(r["result"]["text"].get<std::string>().find(f.error), std::string::npos) << row;
+      EXPECT_EQ(r["result"]["refused"]["reason"], f.reason) << row;
+      EXPECT_EQ(r["result"]["refused"]["key_id"],
+                f.keyIdKnown ? nlohmann::json(keyId) : nlohmann::json(nullptr))
+          << row << r.dump();
+    }
+  }
+
+  // The same check admits an image its signature binds to its model, as the real minisign
+  // signed it: burned as checked, the model word on record; a name that names no model is no
+  // obstacle to --verify-image.
+  const BadImage good(keys, BadImage::WrongKind);  // its folder, refilled below
+  std::mt19937 random(4711);
+  std::vector<std::uint8_t> image(9000);
+  for (auto& b : image) b = static_cast<std::uint8_t>(random());
+  for (const std::string name : {"QN4_v3.bin", "firmware_v3.bin"}) {
+    const fs::path file = fs::path(good.Dir()) / name;
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    ASSERT_EQ(
+        std::system(("cd '" + good.Dir() + "' && minisign -S -s '" + (keys / "A.key").string() +
+                     "' -m " + name + " -t 'model=QN4 version=3' >/dev/null")
+                        .c_str()),
+        0);
+  }
+  fs::remove(good.Image());
+  fs::remove(good.Image() + ".minisig");
+  CliRun verify({.args = {"--verify-image", good.Dir() + "/firmware_v3.bin", "--trusted-key", pub,
+                          "--require-model"}});
+  ASSERT_TRUE(verify.WaitExit(milliseconds(10000)));
+  EXPECT_EQ(verify.ExitStatus(), 0) << verify.Err();
+  EXPECT_NE(verify.Out().find("model            QN4 (bound by its signature)"), std::string::npos)
+      << verify.Out();
+  fs::remove(fs::path(good.Dir()) / "firmware_v3.bin");
+  PlcOnPty plc("QN4");
+  const fs::path log = fs::path(good.Dir()) / "burns.jsonl";
+  CliRun burn({.args = {"--images", good.Dir(), "--port", plc.Path(), "--trusted-key", pub,
+                        "--require-model", "--yes", "--log", log.string()}});
+  ASSERT_TRUE(burn.WaitExit(milliseconds(30000)));
+  EXPECT_EQ(burn.ExitStatus(), 0) << burn.Out() << burn.Err();
+  const std::vector<std::uint8_t> got = plc.Image();
+  ASSERT_GE(got.size(), image.size());
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+  const std::vector<nlohmann::json> records = LogRecords(log);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["image"]["signature"],
+            nlohmann::json({{"key_id", keyId}, {"trusted_comment", "model=QN4 version=3"}}));
+  fs::remove_all(keys);
 }
 
 }  // namespace

@@ -325,6 +325,27 @@ TEST(StationCli, SlotsFollowThePlugs) {
          EXPECT_NE(bench.Log().find("\"stopped\":true"), std::string::npos) << bench.Log();
          EXPECT_TRUE(plc.Saved().empty());
        }},
+      {"an image of --images whose signature went since the start is refused, on record",
+       [](StationBench& bench) {
+         const std::string root = bench.Root().string();
+         const std::string sign = "cd '" + root + "' && minisign -G -W -p A.pub -s A.key && " +
+                                  "minisign -S -s A.key -m QN4_station.bin TR7-B_station.bin";
+         ASSERT_EQ(std::system((sign + " >/dev/null").c_str()), 0);
+         auto cli = bench.StationWith({"--watch", bench.Slot("a"), "--images", root,
+                                       "--trusted-key", root + "/A.pub", "--now"});
+         fs::remove(bench.Image("QN4") + ".minisig");
+         PlcOnPty& plc = bench.PlugLasting("plc1", "QN4");
+         ASSERT_TRUE(WaitUntil(kLong,
+                               [&] {
+                                 return bench.Log().find(
+                                            R"("refused":{"reason":"unsigned","key_id":null})") !=
+                                        std::string::npos;
+                               }))
+             << bench.Log() << cli->Out() << cli->Err();
+         EXPECT_NE(bench.Log().find(R"("step":"image check")"), std::string::npos);
+         EXPECT_EQ(plc.Counters().eraseRequests + plc.Counters().bootErases, 0u);
+         EXPECT_FALSE(plc.TransferComplete());
+       }},
       {"a node reused before the station saw the one before go is a new PLC, burned",
        [](StationBench& bench) {
          auto cli = bench.Station("QN4");

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "link/usb_place.h"
 
 namespace plcburn {
 namespace {
@@ -15,6 +18,7 @@ struct Interface {
   bool opens = true;
   DWORD enumError = 0;  // non-zero: the interface cannot be had, for this reason
   bool detailFails = false;
+  UsbDeviceFacts facts = {};
 };
 
 class FakeSetupApi : public SetupApi {
@@ -61,6 +65,9 @@ class FakeSetupApi : public SetupApi {
     return true;
   }
   void DestroyDeviceInfoList(HDEVINFO) override { ++destroyed; }
+  UsbDeviceFacts DeviceFacts(HDEVINFO, SP_DEVICE_INTERFACE_DATA& data) override {
+    return interfaces[data.Reserved].facts;
+  }
   HANDLE Open(const char* path, DWORD flags) override {
     opened.emplace_back(path, flags);
     const std::string device = std::string(path).substr(0, std::string(path).rfind('\\'));
@@ -145,6 +152,81 @@ TEST(Win32UsbLookup, AnOverlongNameIsNotOpened) {
   Win32UsbLookup lookup(api);
   EXPECT_EQ(lookup.OpenMyDevPipe("PIPE00"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(api.opened.size(), 1u);  // the proof open only
+}
+
+// Properties as Windows 10 reported them for devices on a root hub, an external hub and a
+// controller whose driver writes no hub and port.
+TEST(UsbPlaceName, NamesTheHubAndPortOrElseTheLocationPath) {
+  const struct {
+    const char* information;
+    std::vector<std::string> paths;
+    std::optional<std::string> place;
+  } cases[] = {
+      {"Port_#0002.Hub_#0003",
+       {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)", "ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)"},
+       "usb:Port_#0002.Hub_#0003"},
+      {"Port_#0011.Hub_#0001", {}, "usb:Port_#0011.Hub_#0001"},
+      {"0000.0014.0000.004.001.000.000.000.000",
+       {"ACPI(_SB_)#ACPI(PCI0)", "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(1)"},
+       "usb:PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(1)"},
+      {"",
+       {"PCIROOT(0)#PCI(0801)#PCI(0003)#USBROOT(0)#USB(1)"},
+       "usb:PCIROOT(0)#PCI(0801)#PCI(0003)#USBROOT(0)#USB(1)"},
+      {"Port_#0002", {}, std::nullopt},
+      {"Port_#.Hub_#0003", {}, std::nullopt},
+      {"Port_#0002.Hub_#0003 ", {}, std::nullopt},
+      {"PLC USB", {"ACPI(_SB_)#ACPI(PCI0)"}, std::nullopt},
+      {"", {}, std::nullopt},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(UsbPlaceName(c.information, c.paths), c.place) << c.information;
+}
+
+UsbDeviceFacts At(const char* information, const char* arrival = "") {
+  return {information, {}, arrival};
+}
+
+TEST(Win32UsbLookup, ListsEachPlcByItsPlaceAndOpensOnlyThePlcThere) {
+  FakeSetupApi api;
+  api.interfaces = {{kMouse, true, 0, false, At("Port_#0001.Hub_#0001")},
+                    {kPlc, true, 0, false, At("Port_#0002.Hub_#0003", "133")},
+                    {kPlc2, true, 0, false, At("Port_#0004.Hub_#0003")},
+                    {kUpper, true, 0, false, At("Port_#0003.Hub_#0003")}};
+  Win32UsbLookup lookup(api);
+  const std::vector<UsbPlc> plcs = lookup.ListPlcs();
+  ASSERT_EQ(plcs.size(), 2u);
+  EXPECT_EQ(plcs[0].place, "usb:Port_#0002.Hub_#0003");
+  EXPECT_EQ(plcs[0].path, kPlc);
+  // A plug is told from the next by its arrival, where the system keeps it.
+  EXPECT_EQ(plcs[0].instance, std::string(kPlc) + "@133");
+  EXPECT_EQ(plcs[1].instance, kPlc2);
+  EXPECT_EQ(api.destroyed, api.sets);
+
+  const struct {
+    const char* place;
+    const char* opened;  // nullptr: nothing
+  } opens[] = {{"usb:Port_#0004.Hub_#0003", kPlc2},
+               {"usb:Port_#0002.Hub_#0003", kPlc},
+               {"usb:Port_#0001.Hub_#0001", nullptr},
+               {"usb:Port_#0003.Hub_#0003", nullptr}};
+  for (const auto& o : opens) {
+    api.opened.clear();
+    const HANDLE h = lookup.OpenAt(o.place);
+    if (o.opened == nullptr) {
+      EXPECT_EQ(h, INVALID_HANDLE_VALUE) << o.place;
+      EXPECT_TRUE(api.opened.empty()) << o.place;
+      continue;
+    }
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << o.place;
+    ASSERT_EQ(api.opened.size(), 1u) << o.place;
+    EXPECT_EQ(api.opened[0], std::make_pair(std::string(o.opened) + "\\",
+                                            static_cast<DWORD>(FILE_FLAG_OVERLAPPED)))
+        << o.place;
+  }
+  // A burn at a place that has emptied says so.
+  const OpenResult gone = OpenUsbLink(api, "usb:Port_#0009.Hub_#0003");
+  EXPECT_EQ(gone.link, nullptr);
+  EXPECT_EQ(gone.reason, "no PLC at usb:Port_#0009.Hub_#0003 any more");
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -14,6 +13,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/http_exchange.h"
 
 namespace plcburn {
 namespace {
@@ -60,6 +61,11 @@ struct EndpointCase {
   int clients;         // asking at once
   int status;
   int withinMs;  // bound on the time until every client has its answer; 0 for none
+  // The request's bytes as they are, instead of `method` on `path`: a field "X-Pad" of `padding`
+  // bytes goes before its last line.
+  const char* raw = nullptr;
+  std::size_t padding = 0;
+  const char* field = nullptr;  // a header field the answer must have
 };
 
 class Endpoint : public ::testing::TestWithParam<EndpointCase> {};
@@ -90,15 +96,17 @@ TEST_P(Endpoint, AnswersEveryClientAsItShould) {
   const auto asked = Clock::now();
   for (int i = 0; i < c.clients; ++i)
     clients.emplace_back([&] {
-      httplib::Client client("127.0.0.1", server.Port());
-      client.set_connection_timeout(20);
-      client.set_read_timeout(20);
       const std::string m = c.method;
-      const httplib::Result r = m == "GET"    ? client.Get(c.path)
-                                : m == "POST" ? client.Post(c.path, "x", "text/plain")
-                                              : client.Delete(c.path);
+      std::string request =
+          c.raw != nullptr ? c.raw : test::HttpRequestBytes(m, c.path, m == "POST" ? "x" : "");
+      if (c.padding > 0)
+        request.insert(request.size() - 2, "X-Pad: " + std::string(c.padding, 'a') + "\r\n");
+      const test::HttpReply r = test::HttpExchange(server.Port(), request);
       const char* shown = R"(slot="s1",state="empty"} 1)";
-      if (r && r->status == c.status && (c.status != 200 || r->body.find(shown) != r->body.npos))
+      const bool shownRight =
+          request.starts_with("HEAD ") ? r.body.empty() : r.body.find(shown) != r.body.npos;
+      if (r.status == c.status && (c.status != 200 || shownRight) &&
+          (c.field == nullptr || r.head.find(c.field) != r.head.npos))
         ++answered;
     });
   for (std::thread& t : clients) t.join();
@@ -137,7 +145,76 @@ INSTANTIATE_TEST_SUITE_P(Requests, Endpoint, ::testing::Values(
     EndpointCase{"beside_fifty_stalled",  "GET",    "/metrics", Hang::kStalled, 50,  1,   200, 1000},
     EndpointCase{"beside_garbage",        "GET",    "/metrics", Hang::kGarbage, 200, 1,   200, 1000},
     EndpointCase{"beside_many_idle",      "GET",    "/metrics", Hang::kIdle,    500, 1,   200, 0},
-    EndpointCase{"two_hundred_at_once",   "GET",    "/metrics", Hang::kStalled, 0,   200, 200, 0}),
+    EndpointCase{"two_hundred_at_once",   "GET",    "/metrics", Hang::kStalled, 0,   200, 200, 0},
+    // The request's head, byte by byte: what a scraper may send is answered, anything
+    // malformed is refused, never taken for a scrape.
+    EndpointCase{"head", "", "", Hang::kStalled, 0, 1, 200, 0,
+                 "HEAD /metrics HTTP/1.1\r\nHost: a\r\n\r\n", 0,
+                 "\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8"},
+    EndpointCase{"options", "", "", Hang::kStalled, 0, 1, 405, 0,
+                 "OPTIONS /metrics HTTP/1.1\r\nHost: a\r\n\r\n", 0, "\r\nAllow: GET, HEAD"},
+    EndpointCase{"method_in_lower_case", "", "", Hang::kStalled, 0, 1, 405, 0,
+                 "get /metrics HTTP/1.1\r\nHost: a\r\n\r\n"},
+    EndpointCase{"asterisk", "", "", Hang::kStalled, 0, 1, 404, 0,
+                 "OPTIONS * HTTP/1.1\r\nHost: a\r\n\r\n"},
+    EndpointCase{"path_below", "", "", Hang::kStalled, 0, 1, 404, 0,
+                 "GET /metrics/ HTTP/1.1\r\nHost: a\r\n\r\n"},
+    EndpointCase{"query", "", "", Hang::kStalled, 0, 1, 200, 0,
+                 "GET /metrics?module=x&y HTTP/1.1\r\nHost: a\r\n\r\n"},
+    EndpointCase{"absolute_target", "", "", Hang::kStalled, 0, 1, 200, 0,
+                 "GET http://station:9464/metrics HTTP/1.1\r\nHost: station:9464\r\n\r\n"},
+    EndpointCase{"http_1_0_without_host", "", "", Hang::kStalled, 0, 1, 200, 0,
+                 "GET /metrics HTTP/1.0\r\n\r\n"},
+    EndpointCase{"lines_end_in_lf", "", "", Hang::kStalled, 0, 1, 200, 0,
+                 "GET /metrics HTTP/1.1\nHost: a\nAccept: */*\n\n"},
+    EndpointCase{"empty_line_first", "", "", Hang::kStalled, 0, 1, 200, 0,
+                 "\r\nGET /metrics HTTP/1.1\r\nHost: a\r\n\r\n"},
+    EndpointCase{"fields_any_case", "", "", Hang::kStalled, 0, 1, 200, 0,
+                 "GET /metrics HTTP/1.1\r\nhOST:a\r\nCONTENT-LENGTH: 0\r\n\r\n"},
+    EndpointCase{"body_declared_and_sent", "", "", Hang::kStalled, 0, 1, 200, 0,
+                 "GET /metrics HTTP/1.1\r\nHost: a\r\nContent-Length: 4\r\n\r\nabcd"},
+    EndpointCase{"no_host", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics HTTP/1.1\r\nAccept: */*\r\n\r\n"},
+    EndpointCase{"two_hosts", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n"},
+    EndpointCase{"no_version", "", "", Hang::kStalled, 0, 1, 400, 0, "GET /metrics\r\n\r\n"},
+    EndpointCase{"version_2", "", "", Hang::kStalled, 0, 1, 505, 0,
+                 "GET /metrics HTTP/2.0\r\nHost: a\r\n\r\n"},
+    EndpointCase{"version_misshapen", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics HTTP/1.10\r\nHost: a\r\n\r\n"},
+    EndpointCase{"two_spaces", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET  /metrics HTTP/1.1\r\nHost: a\r\n\r\n"},
+    EndpointCase{"relative_target", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET metrics HTTP/1.1\r\nHost: a\r\n\r\n"},
+    EndpointCase{"fragment", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics#x HTTP/1.1\r\nHost: a\r\n\r\n"},
+    EndpointCase{"space_before_colon", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics HTTP/1.1\r\nHost : a\r\n\r\n"},
+    EndpointCase{"folded_field", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics HTTP/1.1\r\nHost: a\r\nAccept: text/plain,\r\n */*\r\n\r\n"},
+    EndpointCase{"field_without_colon", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics HTTP/1.1\r\nHost: a\r\nAccept\r\n\r\n"},
+    EndpointCase{"control_in_value", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics HTTP/1.1\r\nHost: a\x01b\r\n\r\n"},
+    EndpointCase{"lone_cr", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics HTTP/1.1\r\nHost: a\rX: b\r\n\r\n"},
+    EndpointCase{"length_not_a_number", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "GET /metrics HTTP/1.1\r\nHost: a\r\nContent-Length: -1\r\n\r\n"},
+    EndpointCase{"lengths_disagree", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "POST /metrics HTTP/1.1\r\nHost: a\r\nContent-Length: 1\r\n"
+                 "Content-Length: 2\r\n\r\nab"},
+    EndpointCase{"length_and_chunks", "", "", Hang::kStalled, 0, 1, 400, 0,
+                 "POST /metrics HTTP/1.1\r\nHost: a\r\nContent-Length: 1\r\n"
+                 "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n"},
+    EndpointCase{"body_too_long", "", "", Hang::kStalled, 0, 1, 413, 0,
+                 "POST /metrics HTTP/1.1\r\nHost: a\r\nContent-Length: 1025\r\n\r\nab"},
+    EndpointCase{"length_past_any_number", "", "", Hang::kStalled, 0, 1, 413, 0,
+                 "POST /metrics HTTP/1.1\r\nHost: a\r\nContent-Length: 99999999999999999999999"
+                 "\r\n\r\n"},
+    EndpointCase{"head_too_long", "", "", Hang::kStalled, 0, 1, 431, 0,
+                 "GET /metrics HTTP/1.1\r\nHost: a\r\n\r\n", 8200},
+    EndpointCase{"head_without_end", "", "", Hang::kStalled, 0, 1, 431, 0,
+                 "GET /metrics HTTP/1.1\r\nHost: a\r\n\r\n", 9300}),
     [](const auto& param) { return std::string(param.param.name); });
 // clang-format on
 

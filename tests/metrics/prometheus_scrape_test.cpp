@@ -1,12 +1,14 @@
 // A real Prometheus server scrapes a station's metrics while burns run on the in-process
 // simulator, and its query API gives back what the burns' records say.
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -17,6 +19,7 @@
 
 #include "app/common/station_metrics_view.h"
 #include "metrics/metrics_server.h"
+#include "tests/support/http_exchange.h"
 #include "tests/support/sim_bench.h"
 
 extern char** environ;
@@ -26,11 +29,22 @@ namespace {
 
 // The query's answer as {value of the label `by`: sample}; empty while Prometheus cannot say.
 std::map<std::string, std::string> Query(int prometheusPort, const char* query, const char* by) {
-  httplib::Client client("127.0.0.1", prometheusPort);
-  client.set_read_timeout(5);
-  const auto r = client.Get("/api/v1/query", httplib::Params{{"query", query}}, httplib::Headers{});
+  std::string target = "/api/v1/query?query=";
+  for (const char* c = query; *c != '\0'; ++c) {
+    const auto u = static_cast<unsigned char>(*c);
+    if (std::isalnum(u) || std::strchr("-._~", u) != nullptr) {
+      target += *c;
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", u);
+      target += escaped;
+    }
+  }
+  // HTTP/1.0: the answer in one piece, not in chunks, and the connection closed after it.
+  const test::HttpReply r = test::HttpExchange(
+      prometheusPort, "GET " + target + " HTTP/1.0\r\n\r\n", std::chrono::seconds(5));
   std::map<std::string, std::string> values;
-  const auto j = nlohmann::json::parse(r ? r->body : "", nullptr, false);
+  const auto j = nlohmann::json::parse(r.body, nullptr, false);
   if (!j.is_discarded() && j.contains("data"))
     for (const auto& series : j["data"]["result"])
       values[series["metric"][by]] = series["value"][1];
@@ -96,11 +110,12 @@ TEST(Prometheus, ScrapesTheBurnsOfAStation) {
   EXPECT_EQ(burns, expected);
 
   // promtool finds nothing wrong in the scrape Prometheus read.
-  const auto scrape = httplib::Client("127.0.0.1", station.Port()).Get("/metrics");
-  ASSERT_TRUE(scrape);
+  const test::HttpReply scrape =
+      test::HttpExchange(station.Port(), test::HttpRequestBytes("GET", "/metrics"));
+  ASSERT_EQ(scrape.status, 200);
   std::FILE* promtool = ::popen("promtool check metrics", "w");
-  std::fwrite(scrape->body.data(), 1, scrape->body.size(), promtool);
-  EXPECT_EQ(::pclose(promtool), 0) << scrape->body;
+  std::fwrite(scrape.body.data(), 1, scrape.body.size(), promtool);
+  EXPECT_EQ(::pclose(promtool), 0) << scrape.body;
   std::filesystem::remove_all(folder);
 }
 

@@ -12,7 +12,8 @@ namespace plcburn {
 namespace {
 
 // A burn that ended in a slot ("ok", "stopped" or the step that failed), a slot's new state
-// (of its `device`, where one is named), another image burned, or records lost.
+// (of its `device`, where one is named), another image burned, records lost, or the records
+// the database lacks.
 struct Feed {
   std::string slot, model, end;
   std::uint64_t ms = 0;
@@ -21,6 +22,8 @@ struct Feed {
   std::string device = {};
   std::optional<BuildImage> image = {};
   std::uint64_t lost = 0;
+  std::optional<std::uint64_t> unsent = {};
+  std::optional<ImageRefusal> refused = {};  // of an image refused by its check
 };
 
 struct ExpositionCase {
@@ -37,11 +40,14 @@ TEST_P(Exposition, ShowsWhatTheRecordsSay) {
   StationMetrics metrics({"0.2.0", {{"VL_v189.bin", "ab12"}}});
   std::uint64_t lost = 0;
   metrics.CountRecordsLostFrom([&] { return lost; });
+  std::uint64_t unsent = 0;
+  metrics.CountRecordsUnsentFrom([&] { return unsent; });
   for (const Feed& f : c.feeds) {
     lost += f.lost;
+    unsent = f.unsent.value_or(unsent);
     if (f.image) metrics.AddImage(*f.image);
     if (f.state) metrics.SetDeviceState(f.slot, f.device, *f.state);
-    if (f.state || f.image || f.lost > 0) continue;
+    if (f.state || f.image || f.lost > 0 || f.unsent) continue;
     BurnRecord r;
     r.model = f.model;
     r.result.ok = f.end == "ok";
@@ -49,6 +55,7 @@ TEST_P(Exposition, ShowsWhatTheRecordsSay) {
     r.result.step = r.result.ok || r.result.stopped ? "SendFW" : f.end;
     r.durationMs = f.ms;
     r.blocks.resent = f.resent;
+    if (f.refused) r.result.refused = BurnRecord::Result::Refused{*f.refused};
     metrics.Count(f.slot, r);
   }
   const std::string text = "\n" + metrics.Render();
@@ -95,13 +102,23 @@ INSTANTIATE_TEST_SUITE_P(Records, Exposition, ::testing::Values(
                    {R"(plcburn_slot_state{slot="s",state="failed"} 1)",
                     R"(plcburn_slot_state{slot="t",state="empty"} 1)"},
                    {R"(plcburn_slot_state{slot="s",state="ok"})"}},
-    ExpositionCase{"every_image_and_the_records_lost",
+    ExpositionCase{"every_image_and_the_records_lost_and_unsent",
                    {{"", "", "", 0, 0, {}, "", BuildImage{"QN4_v2.bin", "cd34"}},
                     {"", "", "", 0, 0, {}, "", BuildImage{"VL_v189.bin", "ab12"}},
-                    {"", "", "", 0, 0, {}, "", {}, 2}, {"", "", "", 0, 0, {}, "", {}, 1}},
+                    {"", "", "", 0, 0, {}, "", {}, 2}, {"", "", "", 0, 0, {}, "", {}, 1},
+                    {"", "", "", 0, 0, {}, "", {}, 0, 5}, {"", "", "", 0, 0, {}, "", {}, 0, 2}},
                    {R"(plcburn_build_info{version="0.2.0",image="QN4_v2.bin",image_sha256="cd34"} 1)",
                     R"(plcburn_build_info{version="0.2.0",image="VL_v189.bin",image_sha256="ab12"} 1)",
-                    "plcburn_records_lost_total 3"}, {}},
+                    "plcburn_records_lost_total 3", "plcburn_records_unsent 2"}, {}},
+    ExpositionCase{"images_refused_by_reason_every_reason_from_zero",
+                   {{"a", "QN4", "image check", 0, 0, {}, "", {}, 0, {}, ImageRefusal::Unsigned},
+                    {"b", "QN4", "image check", 0, 0, {}, "", {}, 0, {}, ImageRefusal::Unsigned},
+                    {"a", "VL", "size check", 0, 0, {}, "", {}, 0, {}, ImageRefusal::Size},
+                    {"a", "VL", "image choice"}},
+                   {R"(plcburn_images_refused_total{reason="unsigned"} 2)",
+                    R"(plcburn_images_refused_total{reason="size"} 1)",
+                    R"(plcburn_images_refused_total{reason="kind"} 0)",
+                    R"(plcburn_burns_total{model="QN4",slot="a",result="refused"} 1)"}, {}},
     ExpositionCase{"label_values_escaped", {{"C:\\p\\\"x\"\nend", "VL", "ok"}},
                    {R"(plcburn_burns_total{model="VL",slot="C:\\p\\\"x\"\nend",result="ok"} 1)"}, {}}),
     [](const auto& param) { return std::string(param.param.name); });

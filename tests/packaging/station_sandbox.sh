@@ -21,6 +21,7 @@ needs='plcburn-cli||/etc/plcburn/trusted-keys||
 --model||||
 --images||/srv/firmware||
 --trusted-key||/etc/plcburn/plant.pub /srv/firmware/plant.pub||
+--require-model||||
 --replug-timeout||||
 --unplug-debounce||||
 --now||||
@@ -28,8 +29,10 @@ needs='plcburn-cli||/etc/plcburn/trusted-keys||
 --scan-timeout||||
 --require-serial||||
 --json||||
---metrics|AF_INET AF_INET6 AF_UNIX|||'
-# (AF_UNIX: a host name for ADDRESS is looked up through nscd or systemd-resolved.)
+--metrics|AF_INET AF_INET6 AF_UNIX|||
+--records-db|AF_INET AF_INET6 AF_UNIX|/etc/plcburn/pgpass /run/postgresql|/var/lib/plcburn/burns.jsonl.sent|'
+# (AF_UNIX: a host name for ADDRESS is looked up through nscd or systemd-resolved; a database
+# on the station's own PC is reached through its socket in /run/postgresql.)
 
 # The values of KEY in the [Service] of the unit last read by service(), one per assignment.
 service() { awk '/^\[/ { on = ($0 == "[Service]") } on && /^[A-Za-z]+=/' "$1" >"$work/service"; }
@@ -216,6 +219,8 @@ unit|/^RestrictAddressFamilies=/d|must list the families
 unit|s/^ProtectHome=.*/ProtectHome=yes/|--image reads /home
 unit|s/^StateDirectory=.*/ReadWritePaths=\/var\/log/|--log writes
 unit|s/^ProtectSystem=.*/&\nReadOnlyPaths=\/var\/lib\/plcburn/|--log writes
+unit|s/^ProtectSystem=.*/&\nReadOnlyPaths=\/var\/lib\/plcburn\/burns.jsonl.sent/|--records-db writes
+unit|s/^ProtectSystem=.*/&\nInaccessiblePaths=\/run\/postgresql/|--records-db reads /run/postgresql
 unit|s/^NoNewPrivileges=.*/&\nPrivateDevices=yes/|--watch writes /dev
 unit|s/^NoNewPrivileges=.*/&\nPrivateNetwork=yes/|PrivateNetwork
 unit|s/^NoNewPrivileges=.*/&\nIPAddressDeny=any/|IPAddressDeny

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "core/catalogue.h"
+#include "res/builtin_image.h"
+#include "trust/comment_words.h"
 #include "trust/file_kind.h"
-#include "trust/image_trust.h"
+#include "trust/image_gate.h"
 #include "trust/trust_policy.h"
 
 namespace plcburn {
@@ -79,8 +81,9 @@ TEST(MinisignFiles, MalformedKeysAndSignaturesAreRefusedWithOneLine) {
 
     const LoadedPolicy loaded = LoadTrustPolicy(folder / "none", {keyFile.string()});
     const std::string error =
-        loaded.policy ? CheckImageTrust(image.string(), RandomBytes(3000, 1), *loaded.policy).error
-                      : loaded.error;
+        loaded.policy
+            ? AdmitImage({image.string(), RandomBytes(3000, 1), std::nullopt}, *loaded.policy).error
+            : loaded.error;
     EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << c.what << ": " << error;
   }
@@ -127,6 +130,76 @@ TEST(FileKind, OtherKindsAreRefusedRawImagesOfEveryAllowedSizeAccepted) {
       EXPECT_EQ(NotARawImage(image), std::nullopt) << model.name << ", " << size << " bytes";
     }
   }
+}
+
+// A trusted comment's words: model= binds, the rest is kept; what would rewrite a terminal or
+// make the model unclear is refused with one line.
+TEST(CommentWords, TheModelWordAndCommentsThatCannotBeTrusted) {
+  const struct {
+    const char* comment;
+    const char* model;  // nullptr: none
+    std::size_t pairs;
+    const char* error = "";
+  } cases[] = {
+      {"VL v2 for line 4", nullptr, 0},
+      {"timestamp:1733650000\tfile:QW_v190.bin\thashed", nullptr, 0},  // minisign's own
+      {"model=QW version=190", "QW", 2},
+      {"  version=190\tmodel=TR7-B  note=a=b ", "TR7-B", 3},
+      {"=QW model", nullptr, 0},
+      {"model=QW model=VL", nullptr, 0, "model= twice"},
+      {"model= version=190", nullptr, 0, "without a model"},
+      {"model=VL \x1B[2J", nullptr, 0, "control character"},
+      {"model=VL\rmodel=QW", nullptr, 0, "control character"},
+  };
+  for (const auto& c : cases) {
+    const CommentWords words = ParseCommentWords(c.comment);
+    EXPECT_EQ(words.model.value_or("(none)"), c.model != nullptr ? c.model : "(none)") << c.comment;
+    EXPECT_NE(words.error.find(c.error), std::string::npos) << c.comment << ": " << words.error;
+    EXPECT_EQ(words.error.empty(), c.error[0] == '\0') << c.comment << ": " << words.error;
+    if (words.error.empty()) {
+      EXPECT_EQ(words.pairs.size(), c.pairs) << c.comment;
+    }
+  }
+}
+
+// Unsigned images under no policy: the model and the size decide, as the burn would.
+TEST(ImageGate, ModelAndSizeOfImagesNoKeyIsAskedFor) {
+  const std::size_t vl = *FindModel("VL"), qw = *FindModel("QW"), trb = *FindModel("TR7-B");
+  const struct {
+    const char* path;
+    std::size_t size;
+    std::optional<std::size_t> forModel;
+    bool builtIn;
+    bool requireModel;
+    std::optional<std::size_t> admittedFor;  // none: refused
+    const char* error;
+  } cases[] = {
+      {"VL_v1.bin", 20000, std::nullopt, false, false, vl, ""},
+      {"firmware.bin", 20000, qw, false, false, qw, ""},
+      {"TR7-B_v12.bin", 20000, qw, false, false, std::nullopt, "named for the TR7-B, not the QW"},
+      {"tr7-b_v12.bin", 20000, trb, false, false, trb, ""},
+      {"firmware.bin", LargestImageSize() + 1, std::nullopt, false, false, std::nullopt,
+       "larger than any model's image"},
+      {"VL_v1.bin", ModelAt(vl).maxSize + 1, std::nullopt, false, false, std::nullopt,
+       "EXCEEDS the MAXIMUM"},
+      {"VL_builtin.bin", 20000, vl, true, true, vl, ""},
+  };
+  for (const auto& c : cases) {
+    const auto bytes = RandomBytes(c.size, 3);
+    TrustPolicy policy;
+    policy.requireModel = c.requireModel;
+    const Admission a = AdmitImage({c.path, bytes, c.forModel, c.builtIn}, policy);
+    EXPECT_EQ(a.accepted ? a.modelRow : std::nullopt, c.admittedFor) << c.path << ": " << a.error;
+    EXPECT_NE(a.error.find(c.error), std::string::npos) << c.path << ": " << a.error;
+    EXPECT_EQ(a.reason.has_value(), !a.accepted) << c.path;
+  }
+  // The build's own image passes as the build's model, with no signature asked for.
+  TrustPolicy requireModel;
+  requireModel.requireModel = true;
+  const std::size_t build = ModelFromImageName(BuiltinImageName());
+  const Admission builtIn =
+      AdmitImage({std::string(BuiltinImageName()), BuiltinImage(), build, true}, requireModel);
+  EXPECT_TRUE(builtIn.accepted) << builtIn.error;
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 //   ui_driver close             asks the window to close
 //   ui_driver wait-gone MS      the window is gone; prints how long that took
 //
+// With --station first, the verbs drive the station window (plcburn --station) instead.
+//
 // Exit status 0 on success, 1 on a time-out or a check that failed, 2 for a usage error.
 
 #include <windows.h>
@@ -23,8 +25,10 @@
 
 namespace {
 
+const char* windowClass = "WindowsApp";
+
 HWND MainWindow() {
-  return FindWindowA("WindowsApp", nullptr);
+  return FindWindowA(windowClass, nullptr);
 }
 
 // WM_GETTEXT itself: GetWindowText does not ask a window of another process.
@@ -117,6 +121,11 @@ bool WaitFor(DWORD ms, Check check) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--station") {
+    windowClass = "PlcburnStation";
+    --argc;
+    ++argv;
+  }
   if (argc < 2) return 2;
   const std::string verb = argv[1];
   const DWORD ms = argc > 2 ? static_cast<DWORD>(std::atoi(argv[2])) : 0;

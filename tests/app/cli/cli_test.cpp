@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include "app/cli/image_choice.h"
 #include "app/cli/json_events.h"
 #include "app/cli/plain_progress.h"
+#include "app/cli/station_conf.h"
 #include "app/common/cli_options.h"
 #include "app/common/image_file.h"
 #include "app/common/stop_signals.h"
@@ -97,6 +100,32 @@ TEST(CliOptions, ParsesAndRefuses) {
       {{"--watch", "USB", "--unplug-debounce", "2s"},
        false,
        "--unplug-debounce needs a number of seconds from 0 to 60, not 2s"},
+      {{"--history"}, true, ""},
+      {{"--history", "4711-0193", "--since", "2026-03-01", "--log", "a", "--log=b", "--json"},
+       true,
+       ""},
+      {{"--history", "--since", "2026-03-01T08:15", "--records-db", "postgresql://db/burns"},
+       true,
+       ""},
+      {{"--history", "4711", "--port", "a"},
+       false,
+       "--history takes only a serial, --since, --log, --records-db and --json, not --port"},
+      {{"--history", "--since", "March"},
+       false,
+       "--since needs a date, as 2026-03-01 or 2026-03-01T08:15 (UTC), not March"},
+      {{"--since", "2026-03-01"}, false, "--since belongs to --history"},
+      {{"--history", "--log", "a", "--records-db", "host=db"},
+       false,
+       "--history reads the burn logs, or with --records-db the database: not both"},
+      {{"--history", "4711\x01"}, false, "--history 4711\x01: a serial with control characters"},
+      {{"--log", "a", "--log", "b"}, false, "--log given twice"},
+      {{"--watch", "USB", "--records-db", "postgresql://station@db.plant/burns"}, true, ""},
+      {{"--port", "a", "--records-db", "host=db", "--no-log"},
+       false,
+       "--records-db sends the burn log's records: it excludes --no-log"},
+      {{"--verify-log", "a", "--records-db", "host=db"},
+       false,
+       "--records-db belongs to burns and to --history"},
   };
   for (const Case& c : cases) {
     const ParsedCli parsed = ParseCli(c.args);
@@ -107,6 +136,13 @@ TEST(CliOptions, ParsesAndRefuses) {
   ASSERT_TRUE(gang.options);
   EXPECT_EQ(gang.options->ports, (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(gang.options->listPorts);
+  const ParsedCli history =
+      ParseCli({"--log", "a", "--history", "S-1", "--log", "b", "--since", "2026-03-01T08:15:02Z"});
+  ASSERT_TRUE(history.options);
+  EXPECT_EQ(history.options->historySerial, "S-1");
+  EXPECT_EQ(history.options->historyLogs, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(history.options->sinceMs, 1772352902000u);
+  EXPECT_EQ(history.options->log, "");
   const ParsedCli keys = ParseCli({"--trusted-key", "a.pub", "--trusted-key", "b.pub"});
   ASSERT_TRUE(keys.options);
   EXPECT_EQ(keys.options->trustedKeys, (std::vector<std::string>{"a.pub", "b.pub"}));
@@ -140,6 +176,36 @@ TEST(CliOptions, TheModelComesFromTheImagesNameUnlessBothNameOne) {
       EXPECT_EQ(ModelAt(*choice.row).name, c.chosen) << c.image;
     }
     EXPECT_NE(choice.error.find(c.error), std::string::npos) << choice.error;
+  }
+}
+
+// station.conf as the Windows service reads it: the Linux unit's keys, split into words.
+TEST(StationConf, TheKeysOfTheLinuxUnitBecomeTheWatchsArguments) {
+  const std::string watch = "--watch COM5 COM1? --log L";
+  const struct {
+    std::string text;
+    std::string args;   // joined by spaces; empty when refused
+    std::string error;  // part of the refusal
+  } cases[] = {
+      {"SLOTS=COM5 COM1?\nOPTIONS=\n", watch, ""},
+      {"\xEF\xBB\xBF# settings\r\n; more\r\n\r\n  SLOTS = COM5\tCOM1?  \r\n", watch, ""},
+      {"SLOTS=\"COM5 COM1?\"\nOPTIONS='--now --image C:\\fw\\VL_v2.bin'",
+       watch + " --now --image C:\\fw\\VL_v2.bin", ""},
+      {"SLOTS=USB\nSLOTS=COM5 COM1?\n", watch, ""},  // the last one counts, as in the unit
+      {"", "", "SLOTS names no slot"},
+      {"SLOTS=\nOPTIONS=--now", "", "SLOTS names no slot"},
+      {"SLOTS=USB\nslots=COM5\n", "", "line 2: unknown key slots"},
+      {"SLOTS=USB\n--now\n", "", "line 2: not KEY=VALUE"},
+      {"SLOTS=USB\nOPTIONS=--log C:\\x.jsonl", "", "--log is not for OPTIONS"},
+      {"SLOTS=USB\nOPTIONS=--no-log", "", "--no-log is not for OPTIONS"},
+  };
+  for (const auto& c : cases) {
+    const StationConfArgs got = StationConfToArgs(c.text, "L");
+    std::string args;
+    for (const std::string& arg : got.args) args += (args.empty() ? "" : " ") + arg;
+    EXPECT_EQ(args, c.args) << c.text;
+    EXPECT_EQ(got.error.empty(), c.error.empty()) << c.text;
+    EXPECT_NE(got.error.find(c.error), std::string::npos) << got.error;
   }
 }
 
@@ -198,7 +264,7 @@ TEST(ImageChoice, OneImageNamedForTheIdentifiedModelOrNone) {
     PlcSim sim(*FindModel(c.model), options);
     VirtualClock clock;
     SimOpener opener(sim, clock);
-    const ImageChoice choice = ChooseImageForPlc(opener, "ttyS0", dir.string());
+    const ImageChoice choice = ChooseImageForPlc(opener, "ttyS0", dir.string(), TrustPolicy{});
     // Each image holds its own name.
     EXPECT_EQ(std::string(choice.bytes.begin(), choice.bytes.end()), c.chosen ? c.chosen : "");
     EXPECT_NE(choice.refusal.find(c.refusal), std::string::npos) << choice.refusal;

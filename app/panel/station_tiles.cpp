@@ -1,4 +1,4 @@
-#include "app/qt/station_tiles.h"
+#include "app/panel/station_tiles.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -120,6 +120,35 @@ TileGrid GridFor(int tiles, int width, int height) {
     }
   }
   return best;
+}
+
+Rect TileArea(const TileGrid& grid, std::size_t index, int top) {
+  const int column = static_cast<int>(index) % grid.columns;
+  const int row = static_cast<int>(index) / grid.columns;
+  const int left = column * grid.tileWidth;
+  const int cellTop = top + row * grid.tileHeight;
+  return {left + kTileGap, cellTop + kTileGap, left + grid.tileWidth - kTileGap,
+          cellTop + grid.tileHeight - kTileGap};
+}
+
+TileLayout LayOutTile(const Rect& area) {
+  TileLayout t;
+  const int height = area.bottom - area.top;
+  t.linePixels = std::clamp(height / 9, 12, 24);
+  t.head = {area.left + 8, area.top + 4, area.right - 8, area.top + 4 + t.linePixels + 6};
+  t.wordPixels = std::clamp(height / 4, 20, 120);
+  t.word = {area.left + 8, t.head.bottom + 2, area.right - 8, t.head.bottom + 2 + t.wordPixels + 8};
+  t.body = {area.left + 4, t.word.bottom + 2, area.right - 4, area.bottom - 4};
+  const int bodyWidth = t.body.right - t.body.left;
+  const int bodyHeight = t.body.bottom - t.body.top;
+  if (bodyWidth > 0 && bodyHeight > 0) {
+    constexpr int partWidth = kPanelPart.right - kPanelPart.left;
+    constexpr int partHeight = kPanelPart.bottom - kPanelPart.top;
+    t.panelScale = std::min(static_cast<double>(bodyWidth) / partWidth,
+                            static_cast<double>(bodyHeight) / partHeight);
+    t.panelLeft = t.body.left + static_cast<int>((bodyWidth - partWidth * t.panelScale) / 2);
+  }
+  return t;
 }
 
 std::string TotalsText(const Station::Totals& totals, const std::tm& since) {

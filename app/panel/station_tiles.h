@@ -1,8 +1,10 @@
 #pragma once
 // What the station window shows, worked out apart from its painting: one tile per slot and
-// device, the grid they flow into, and the totals line. No toolkit here, so it can be tested
-// as plain values.
+// device, the grid they flow into, where each text of a tile goes, and the totals line. No
+// toolkit here, so that every front end's station window (Qt, GDI) draws the same tiles, and it
+// can be tested as plain values.
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -12,6 +14,11 @@
 #include "burn/station.h"
 
 namespace plcburn {
+
+inline constexpr const char* kStationTitle = "Tavrion PLC Firmware Update Station";
+inline constexpr int kTotalsHeight = 40;
+inline constexpr int kTotalsFontPixels = 22;
+inline constexpr int kTileGap = 4;
 
 struct StationTile {
   std::string name;   // the device, or the slot while nothing is plugged into it
@@ -43,6 +50,29 @@ inline constexpr int kMinTileWidth = 300;
 inline constexpr int kMinTileHeight = 180;
 
 TileGrid GridFor(int tiles, int width, int height);
+
+// The area of the `index`-th tile in a grid that begins `top` pixels down, the gap left around it.
+Rect TileArea(const TileGrid& grid, std::size_t index, int top);
+
+// The part of the status panel a tile shows: elapsed time, bar, percentage, phase and counters;
+// the date line and the logo belong to the main window.
+inline constexpr Rect kPanelPart{5, 65, 545, 165};
+inline constexpr int kPanelFontPixels = 12;
+
+// Where a tile's texts go: the name (left) and model (right) on the head line, the big word
+// under them, then the panel while the burn runs, or the message that ended it. Font sizes are
+// in pixels; the word's shrinks only when the word would not fit across its box.
+struct TileLayout {
+  Rect head;
+  int linePixels = 0;
+  Rect word;
+  int wordPixels = 0;
+  Rect body;  // empty (bottom <= top) when the tile has no room for it
+  // The panel part scaled into the body, centred across it, at its top.
+  double panelScale = 0;
+  int panelLeft = 0;
+};
+TileLayout LayOutTile(const Rect& area);
 
 // "Burned 3, failed 1 since 2026-12-07 16:40".
 std::string TotalsText(const Station::Totals& totals, const std::tm& since);

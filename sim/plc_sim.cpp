@@ -103,6 +103,12 @@ const SimFault* PlcSim::Find(FaultKind kind) const {
   return nullptr;
 }
 
+const SimFault* PlcSim::FindForBlock(FaultKind kind, std::uint32_t block) const {
+  for (const SimFault& f : options_.faults)
+    if (f.kind == kind && f.a == block) return &f;
+  return nullptr;
+}
+
 bool PlcSim::Has(FaultKind kind) const {
   return Find(kind) != nullptr;
 }
@@ -463,8 +469,8 @@ void PlcSim::OnBlock(const std::uint8_t* block) {
       block[2] == static_cast<std::uint8_t>(0xFF - number) && BlockCrc16(data) == crc;
 
   if (intact && number == expectedBlock_) {
-    const SimFault* nak = Find(FaultKind::NakBlock);
-    if (nak && blocksThisTransfer_ + 1 == nak->a && naksGiven_ < nak->b) {
+    const SimFault* nak = FindForBlock(FaultKind::NakBlock, blocksThisTransfer_ + 1);
+    if (nak && naksGiven_ < nak->b) {
       ++naksGiven_;
       ++counters_.blocksNaked;
       Send(kNak);
@@ -472,15 +478,17 @@ void PlcSim::OnBlock(const std::uint8_t* block) {
     }
     image_.insert(image_.end(), data.begin(), data.end());
     ++blocksThisTransfer_;
+    naksGiven_ = 0;
     ++counters_.blocksAccepted;
     lastAccepted_ = number;
     expectedBlock_ = static_cast<std::uint8_t>(number + 1);
 
-    const SimFault* lose = Find(FaultKind::LoseAck);
-    if (lose && blocksThisTransfer_ == lose->a && !ackLost_)
-      ackLost_ = true;
-    else
+    if (FindForBlock(FaultKind::LoseAck, blocksThisTransfer_) &&
+        std::find(acksLost_.begin(), acksLost_.end(), blocksThisTransfer_) == acksLost_.end()) {
+      acksLost_.push_back(blocksThisTransfer_);
+    } else {
       Send(kAck);
+    }
     const SimFault* hangup = Find(FaultKind::Hangup);
     if (hangup && blocksThisTransfer_ == hangup->a) {
       hungUp_ = true;

@@ -38,6 +38,7 @@ enum class FaultKind {
   NoHandover,   // the application never hands over to the boot loader
   NakBlock,     // the a-th block of a transfer is NAKed b times before it is accepted
   LoseAck,      // the a-th block is accepted but its ACK is not sent, once
+                // (either may be given for several blocks)
   Garbage,      // a few garbage bytes go out before the first answer
   Hangup,       // after accepting the a-th block the PLC vanishes
   XonXoff,      // plcsim leaves XON/XOFF flow control on the port, as a careless terminal would
@@ -130,6 +131,8 @@ class PlcSim {
 
   bool Has(FaultKind kind) const;
   const SimFault* Find(FaultKind kind) const;
+  // The fault of this kind given for the `block`-th block of a transfer, if any.
+  const SimFault* FindForBlock(FaultKind kind, std::uint32_t block) const;
 
   void Parse();
   // Each returns false when it needs more bytes to decide.
@@ -170,8 +173,8 @@ class PlcSim {
   std::uint8_t expectedBlock_ = 1;
   std::optional<std::uint8_t> lastAccepted_;
   std::uint32_t blocksThisTransfer_ = 0;  // accepted blocks of the latest transfer
-  std::uint32_t naksGiven_ = 0;           // for nak-block
-  bool ackLost_ = false;                  // lose-ack fires once
+  std::uint32_t naksGiven_ = 0;           // to the block expected, for nak-block
+  std::vector<std::uint32_t> acksLost_;   // the blocks lose-ack has fired on: once each
   bool transferComplete_ = false;
   std::vector<std::uint8_t> image_;
 

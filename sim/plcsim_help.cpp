@@ -46,6 +46,7 @@ std::string PlcsimHelpText() {
          "  no-handover        the application never hands over to the boot loader\n"
          "  nak-block:K:N      block K is refused N times before it is accepted\n"
          "  lose-ack:K         block K is accepted but its ACK is lost, once\n"
+         "                     (nak-block and lose-ack may be given for several blocks)\n"
          "  garbage            a few garbage bytes before the first answer\n"
          "  hangup:K           the PLC vanishes after accepting block K\n"
          "  xon-xoff           the port is left with XON/XOFF flow control on, as a\n"

@@ -5,12 +5,9 @@
 #include <stdlib.h>
 
 #include <QComboBox>
-#include <QDir>
 #include <QFontInfo>
-#include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryFile>
 #include <QTest>
@@ -159,37 +156,14 @@ struct Bench {
     PaintPanel(canvas, window.State(), false);
     return canvas.texts;
   }
-  void Screenshot(const char* name) { Save(window.grab().toImage(), name); }
-  // The window under the desktop's own box for the message, which the shot then closes.
-  void ScreenshotWithBox(const char* name, const QString& caption, const QString& text,
-                         MessageIcon icon) {
-    QTimer::singleShot(0, [&] {
+  // Shows the message in the desktop's own box, which is then closed, as the operator would.
+  void ShowAndCloseBox(const QString& caption, const QString& text, MessageIcon icon) {
+    QTimer::singleShot(0, [] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       ASSERT_NE(box, nullptr);
-      Save(WithBoxOver(window.grab().toImage(), *box), name);
       box->accept();
     });
     QtDialogs().ShowMessage(&window, caption, text, icon);
-  }
-  static void Save(const QImage& image, const char* name) {
-    QDir().mkpath(PLCBURN_SCREENSHOT_DIR);
-    ASSERT_TRUE(image.save(QString(PLCBURN_SCREENSHOT_DIR) + "/" + name));
-  }
-  // Without a window manager the box has no frame: it gets a plain one with its caption, centred
-  // over the window as a dialog is over its parent.
-  static QImage WithBoxOver(QImage under, QWidget& box) {
-    const QImage face = box.grab().toImage();
-    const int titleHeight = QFontMetrics(box.font()).height() + 6;
-    QRect frame(0, 0, face.width() + 2, face.height() + titleHeight + 1);
-    frame.moveCenter(under.rect().center());
-    QPainter p(&under);
-    p.fillRect(frame, QColor(64, 64, 64));
-    p.setPen(Qt::white);
-    p.setFont(box.font());
-    p.drawText(QRect(frame.left() + 8, frame.top(), frame.width() - 16, titleHeight),
-               Qt::AlignVCenter | Qt::AlignLeft, box.windowTitle());
-    p.drawImage(frame.left() + 1, frame.top() + titleHeight, face);
-    return under;
   }
 
   std::size_t row;
@@ -258,7 +232,6 @@ TEST(MainWindow, StartsWithTheBuildsModelAndItsPorts) {
   EXPECT_EQ(b.PanelTexts(), kIdlePanel);
 
   EXPECT_EQ(QFontInfo(w.font()).family(), "DejaVu Sans");
-  b.Screenshot("idle.png");
   // The logo is there: its middle is not the window's background.
   const QImage shot = w.grab().toImage();
   EXPECT_NE(shot.pixelColor(435 + 20, 15 + 14), w.palette().color(QPalette::Window));
@@ -357,7 +330,6 @@ TEST(MainWindow, BurnsThroughTheWindowAndEndsIdle) {
   EXPECT_FALSE(b.window.PortList()->isEnabled());
   ASSERT_TRUE(QTest::qWaitFor([&] { return b.window.State().elapsedTime >= 1; }, 3000));
   EXPECT_EQ(b.PanelTexts()[5], "Programming");
-  b.Screenshot("midburn.png");
 
   // A second start is refused, a refused quit keeps the burn, and a chosen file only is
   // measured.
@@ -376,9 +348,7 @@ TEST(MainWindow, BurnsThroughTheWindowAndEndsIdle) {
   EXPECT_EQ(b.window.ChosenFileLength(), 1234u);
 
   b.dialogs.onMessage = [&](QWidget*, const QString& caption, const QString& text,
-                            MessageIcon icon) {
-    b.ScreenshotWithBox("success.png", caption, text, icon);
-  };
+                            MessageIcon icon) { b.ShowAndCloseBox(caption, text, icon); };
   b.opener.Release();
   ASSERT_TRUE(b.WaitIdle());
   EXPECT_TRUE(b.window.PortList()->isEnabled());
@@ -406,71 +376,9 @@ TEST(MainWindow, BurnsThroughTheWindowAndEndsIdle) {
   EXPECT_EQ(j["image"]["sha256"], BuiltinImageSha256());
 }
 
-// The window with its parts numbered as the troubleshooting guide explains them, and a legend
-// under it. The numbers sit beside the parts, wherever the layout puts them.
-QImage Annotated(MainWindow& w) {
-  const QImage shot = w.grab().toImage();
-  const QFontMetrics fm(w.font());
-  const auto right = [](const QWidget* c) { return c->geometry().right() + 12; };
-  const auto middle = [](const Rect& r) { return (r.top + r.bottom) / 2; };
-  const int counters =
-      kCountersAt.x + fm.horizontalAdvance(QString::fromStdString(
-                          "# of Error/Total Error: " + std::to_string(w.State().errCounter) + "/" +
-                          std::to_string(w.State().totalErrCounter)));
-  const QPoint marks[] = {
-      {right(w.ModelList()), w.ModelList()->geometry().center().y()},
-      {right(w.PortList()), w.PortList()->geometry().center().y()},
-      {right(w.StartButton()), w.StartButton()->geometry().center().y()},
-      {kElapsedErase.right + 8, middle(kElapsedErase)},
-      {kBarFrame.right - 14, middle(kBarFrame)},
-      {kProgressErase.right + 12, middle(kProgressErase)},
-      {kStatusErase.right + 9, middle(kStatusErase)},
-      {counters + 12, middle(kCountersErase)},
-      {kDateAt.x + fm.horizontalAdvance(QString::fromLatin1(kDateLine.data(), kDateLine.size())) +
-           12,
-       kDateAt.y + fm.height() / 2},
-  };
-  const char* legend[] = {"Model, fixed by the build",
-                          "Port",
-                          "Start Burn",
-                          "Seconds since Start Burn",
-                          "Progress bar of the phase",
-                          "Percent of the phase",
-                          "Phase: Idle, Erasing, Programming",
-                          "Failed tries: this exchange / the burn",
-                          "Date and logo, fixed"};
-  constexpr int pad = 12, radius = 8;
-  const int row = fm.height() + 4, rows = 5;
-  QImage out(shot.width() + 2 * pad, shot.height() + 3 * pad + rows * row, QImage::Format_RGB32);
-  out.fill(Qt::white);
-  QPainter p(&out);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setFont(w.font());
-  p.drawImage(pad, pad, shot);
-  p.setPen(QColor(160, 160, 160));
-  p.drawRect(pad - 1, pad - 1, shot.width() + 1, shot.height() + 1);
-  const auto mark = [&](QPoint centre, int number) {
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 90, 200));
-    p.drawEllipse(centre, radius, radius);
-    p.setPen(Qt::white);
-    p.drawText(QRect(centre - QPoint(radius, radius), QSize(2 * radius, 2 * radius)),
-               Qt::AlignCenter, QString::number(number));
-  };
-  for (int i = 0; i < static_cast<int>(std::size(marks)); ++i) {
-    mark(marks[i] + QPoint(pad, pad), i + 1);
-    const QPoint at(pad + radius + (i / rows) * out.width() / 2,
-                    shot.height() + 2 * pad + (i % rows) * row + row / 2);
-    mark(at, i + 1);
-    p.setPen(Qt::black);
-    p.drawText(at + QPoint(radius + 6, fm.ascent() / 2 - 1), legend[i]);
-  }
-  return out;
-}
-
 // The counters read the failed tries of the exchange going on and of the whole burn: with the
 // answer to block 100 lost once, and block 1000 refused twice so far, the panel reads 2/3, and the
-// burn still succeeds. The guide explains the panel on this moment.
+// burn still succeeds.
 TEST(MainWindow, CountersShowTheFailedTriesOfTheExchangeAndOfTheBurn) {
   Bench b(StartingIn(true, {*ParseFault("lose-ack:100"), *ParseFault("nak-block:1000:3")}));
   const BurnState& s = b.window.State();
@@ -480,7 +388,6 @@ TEST(MainWindow, CountersShowTheFailedTriesOfTheExchangeAndOfTheBurn) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return s.elapsedTime >= 1; }, 3000));
   EXPECT_EQ(b.PanelTexts()[5], "Programming");
   EXPECT_EQ(b.PanelTexts()[6], "# of Error/Total Error: 2/3");
-  Bench::Save(Annotated(b.window), "status-panel.png");
   b.opener.Release();
   ASSERT_TRUE(b.WaitIdle());
   ASSERT_EQ(b.dialogs.shown.size(), 1u);

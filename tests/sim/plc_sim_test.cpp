@@ -307,6 +307,18 @@ TEST(PlcSimTest, BlockFaultsNakLoseAckAndHangUp) {
   EXPECT_EQ(Feed(sim, Block(m, 5, 5) + "\x04"), "");
   EXPECT_EQ(sim.ReceivedImage().size(), 4 * m.blockSize);
   EXPECT_FALSE(sim.TransferComplete());
+
+  // Given for several blocks, each fires on its own block; a refused block's answer may be lost
+  // when it is at last accepted.
+  PlcSim several(Row("QW"),
+                 WithFaults({"lose-ack:1", "nak-block:2:1", "lose-ack:2", "nak-block:3:1"}, true));
+  Feed(several, "UPDATE");
+  const std::pair<std::uint8_t, std::string> answers[] = {
+      {1, ""}, {1, "\x06"}, {2, "\x15"}, {2, ""}, {2, "\x06"}, {3, "\x15"}, {3, "\x06"},
+  };
+  for (const auto& [block, answer] : answers)
+    EXPECT_EQ(Feed(several, Block(m, block, block)), answer) << int{block};
+  EXPECT_EQ(several.ReceivedImage().size(), 3 * m.blockSize);
 }
 
 }  // namespace

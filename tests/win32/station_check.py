@@ -4,7 +4,7 @@
     station_check.py cli --wine WINE --cli PLCBURN-CLI --plcsim PLCSIM --image IMAGE --work DIR
                          --qn4-image QN4_IMAGE
     station_check.py window --wine WINE --app PLCBURN --driver UI_DRIVER --plcsim PLCSIM
-                            --image IMAGE --work DIR [--shot PNG]
+                            --image IMAGE --work DIR
 
 A PLC is plugged by registering its adapter in Wine's device registry (the Setup API lists it
 from there) with plcsim behind the COM port; it is unplugged by removing it. Both programs run
@@ -216,9 +216,6 @@ def run_window(args, check):
             figures = r.read().decode()
         check('plcburn_slot_state{slot="COM63",state="empty"} 1' in figures,
               "the window's --metrics answers a scrape")
-        if args.shot:
-            os.makedirs(os.path.dirname(args.shot), exist_ok=True)
-            os.replace(shot, args.shot)
         driver(args, "close")
         code, out = driver(args, "answer", 20000, 6)
         check(code == 0 and "firmware update is running" in out,
@@ -323,7 +320,7 @@ def main():
     p.add_argument("mode", choices=("cli", "window", "service"))
     for name in ("--wine", "--plcsim", "--image", "--work"):
         p.add_argument(name, required=True)
-    for name in ("--cli", "--qn4-image", "--app", "--driver", "--shot"):
+    for name in ("--cli", "--qn4-image", "--app", "--driver"):
         p.add_argument(name)
     args = p.parse_args()
     os.makedirs(args.work, exist_ok=True)

@@ -1,6 +1,7 @@
 // plcburn-cli --watch as a program of its own: simulated PLCs on pseudo-terminals, linked into
 // temporary folders as a hub's sockets would appear under /dev, come and go as its slots.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -271,6 +272,12 @@ TEST(StationCli, SlotsFollowThePlugs) {
        [](StationBench& bench) {
          auto cli = bench.Station("QN4");
          PlcsimProcess& slow = bench.Plug("plc2", "QN4", {"--line-rate"});
+         // Should plc2 end first (a busy machine), its link stays while its terminal goes: held
+         // open here, the terminal's number is not handed to plc3, which the link would then name.
+         const int holdsNumber = ::open(slow.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+         ASSERT_GE(holdsNumber, 0);
+         const std::unique_ptr<const int, void (*)(const int*)> released(
+             &holdsNumber, [](const int* fd) { ::close(*fd); });
          auto failsOnceGone = [&](const std::string& link, PlcsimProcess& plc) {
            ASSERT_TRUE(plc.Exited(kLong));
            const auto gone = Clock::now();
